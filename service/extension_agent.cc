@@ -1,0 +1,179 @@
+// Loading and calling an extension agent; see extension_agent.h.
+#include "extension_agent.h"
+
+#include <cstring>
+#include <dlfcn.h>
+
+#include "nt/win32.h"
+
+namespace snmphost {
+
+namespace {
+
+Oid CopyOid(const AsnObjectIdentifier &oid) {
+    if (oid.ids == nullptr) {
+        return {};
+    }
+    return Oid(oid.ids, oid.ids + oid.idLength);
+}
+
+Value CopyValue(const AsnAny &any) {
+    Value value;
+    value.type = any.asnType;
+    switch (any.asnType) {
+        case ASN_INTEGER: value.number = any.asnValue.number; break;
+        case ASN_RFC1155_COUNTER:
+        case ASN_RFC1155_GAUGE:
+        case ASN_RFC1155_TIMETICKS: value.number = any.asnValue.counter; break;
+        case ASN_COUNTER64: value.number = static_cast<int64_t>(any.asnValue.counter64); break;
+        case ASN_OCTETSTRING:
+        case ASN_RFC1155_IPADDRESS:
+        case ASN_RFC1155_OPAQUE:
+            if (any.asnValue.string.stream != nullptr) {
+                value.bytes.assign(reinterpret_cast<const char *>(any.asnValue.string.stream),
+                                   any.asnValue.string.length);
+            }
+            break;
+        case ASN_OBJECTIDENTIFIER: value.object = CopyOid(any.asnValue.object); break;
+        default: break;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::unique_ptr<ExtensionAgent> ExtensionAgent::Load(const std::string &path, std::string *error) {
+    void *library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char *why = dlerror();
+        *error = why != nullptr ? why : "cannot load " + path;
+        return nullptr;
+    }
+    std::unique_ptr<ExtensionAgent> agent(new ExtensionAgent(path, library));
+    agent->init_ = reinterpret_cast<PFNSNMPEXTENSIONINIT>(dlsym(library, "SnmpExtensionInit"));
+    agent->query_ = reinterpret_cast<PFNSNMPEXTENSIONQUERY>(dlsym(library, "SnmpExtensionQuery"));
+    agent->trap_ = reinterpret_cast<PFNSNMPEXTENSIONTRAP>(dlsym(library, "SnmpExtensionTrap"));
+    if (agent->init_ == nullptr || agent->query_ == nullptr) {
+        *error = path + ": no SnmpExtensionInit or SnmpExtensionQuery entry point";
+        return nullptr;
+    }
+    return agent;
+}
+
+ExtensionAgent::ExtensionAgent(std::string path, void *library)
+    : path_(std::move(path)), library_(library) {}
+
+ExtensionAgent::~ExtensionAgent() { dlclose(library_); }
+
+bool ExtensionAgent::Init() {
+    HANDLE trapEvent = nullptr;
+    AsnObjectIdentifier view = {0, nullptr};
+    if (!init_(0, &trapEvent, &view)) {
+        return false;
+    }
+    view_ = CopyOid(view);
+    return true;
+}
+
+QueryResult ExtensionAgent::Run(BYTE requestType, Binding *bindings, size_t count) {
+    // Requests are small: keep the host's records on the stack when they fit.
+    constexpr size_t StackBindings = 8;
+    RFC1157VarBind onStack[StackBindings];
+    UINT *passedOnStack[StackBindings];
+    std::vector<RFC1157VarBind> onHeap;
+    std::vector<UINT *> passedOnHeap;
+    RFC1157VarBind *list = onStack;
+    UINT **passed = passedOnStack;
+    if (count > StackBindings) {
+        onHeap.resize(count);
+        passedOnHeap.resize(count);
+        list = onHeap.data();
+        passed = passedOnHeap.data();
+    }
+    for (size_t i = 0; i < count; ++i) {
+        Oid &name = bindings[i].name;
+        list[i].name.idLength = static_cast<UINT>(name.size());
+        list[i].name.ids = name.empty() ? nullptr : name.data();
+        list[i].value.asnType = ASN_NULL;
+        passed[i] = list[i].name.ids;
+    }
+    RFC1157VarBindList request = {list, static_cast<UINT>(count)};
+    QueryResult result;
+    query_(requestType, &request, &result.errorStatus, &result.errorIndex);
+    for (size_t i = 0; i < count; ++i) {
+        if (list[i].name.ids != passed[i]) {
+            Oid name = CopyOid(list[i].name);
+            GlobalFree(list[i].name.ids);
+            bindings[i].name = std::move(name);
+        }
+        bindings[i].value = CopyValue(list[i].value);
+    }
+    return result;
+}
+
+QueryResult ExtensionAgent::Query(BYTE requestType, std::vector<Binding> *bindings) {
+    return Run(requestType, bindings->data(), bindings->size());
+}
+
+QueryResult ExtensionAgent::QueryOne(BYTE requestType, Binding *binding) {
+    return Run(requestType, binding, 1);
+}
+
+std::string OidText(const Oid &oid) {
+    std::string text;
+    for (size_t i = 0; i < oid.size(); ++i) {
+        if (i != 0) {
+            text += '.';
+        }
+        text += std::to_string(oid[i]);
+    }
+    return text;
+}
+
+bool ParseOid(const std::string &text, Oid *oid) {
+    Oid result;
+    size_t i = !text.empty() && text[0] == '.' ? 1 : 0;
+    if (i == text.size()) {
+        return false;
+    }
+    while (i < text.size()) {
+        uint64_t arc = 0;
+        size_t digits = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            arc = arc * 10 + static_cast<uint64_t>(text[i] - '0');
+            if (arc > UINT32_MAX) {
+                return false;
+            }
+            ++i;
+            ++digits;
+        }
+        if (digits == 0) {
+            return false;
+        }
+        result.push_back(static_cast<uint32_t>(arc));
+        if (i < text.size()) {
+            if (text[i] != '.' || i + 1 == text.size()) {
+                return false;
+            }
+            ++i;
+        }
+    }
+    *oid = std::move(result);
+    return true;
+}
+
+std::string ValueText(const Value &value) {
+    switch (value.type) {
+        case ASN_INTEGER: return "INTEGER: " + std::to_string(value.number);
+        case ASN_RFC1155_COUNTER: return "Counter32: " + std::to_string(value.number);
+        case ASN_RFC1155_GAUGE: return "Gauge32: " + std::to_string(value.number);
+        case ASN_RFC1155_TIMETICKS: return "Timeticks: " + std::to_string(value.number);
+        case ASN_COUNTER64: return "Counter64: " + std::to_string(static_cast<uint64_t>(value.number));
+        case ASN_OCTETSTRING: return "STRING: \"" + value.bytes + "\"";
+        case ASN_OBJECTIDENTIFIER: return "OID: " + OidText(value.object);
+        case ASN_NULL: return "NULL";
+        default: return "type " + std::to_string(value.type);
+    }
+}
+
+}  // namespace snmphost
