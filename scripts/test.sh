@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Every test: installs what is missing, builds the plain and the sanitizer
+# (ASan + UBSan) builds, and runs the whole suite in each.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+scripts/build.sh build
+scripts/build.sh build-asan -DSANITIZE=ON -DBUILD_BENCHMARKS=OFF
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+status=0
+for dir in build build-asan; do
+  echo "== ctest in $dir"
+  ctest --test-dir "$dir" --output-on-failure --timeout 600 -j 2 || status=1
+done
+exit $status
