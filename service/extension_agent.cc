@@ -40,6 +40,37 @@ Value CopyValue(const AsnAny &any) {
     return value;
 }
 
+// The value record of a SET binding: it refers to value's own storage,
+// which outlives the call, and owns nothing.
+AsnAny ValueRecord(Value &value) {
+    AsnAny any;
+    std::memset(&any, 0, sizeof any);
+    any.asnType = value.type;
+    switch (value.type) {
+        case ASN_INTEGER: any.asnValue.number = static_cast<AsnInteger>(value.number); break;
+        case ASN_RFC1155_COUNTER:
+        case ASN_RFC1155_GAUGE:
+        case ASN_RFC1155_TIMETICKS:
+            any.asnValue.counter = static_cast<AsnCounter>(value.number);
+            break;
+        case ASN_COUNTER64: any.asnValue.counter64 = static_cast<AsnCounter64>(value.number); break;
+        case ASN_OCTETSTRING:
+        case ASN_RFC1155_IPADDRESS:
+        case ASN_RFC1155_OPAQUE:
+            any.asnValue.string.stream =
+                value.bytes.empty() ? nullptr : reinterpret_cast<BYTE *>(&value.bytes[0]);
+            any.asnValue.string.length = static_cast<UINT>(value.bytes.size());
+            any.asnValue.string.dynamic = FALSE;
+            break;
+        case ASN_OBJECTIDENTIFIER:
+            any.asnValue.object.idLength = static_cast<UINT>(value.object.size());
+            any.asnValue.object.ids = value.object.empty() ? nullptr : value.object.data();
+            break;
+        default: any.asnType = ASN_NULL; break;
+    }
+    return any;
+}
+
 }  // namespace
 
 std::unique_ptr<ExtensionAgent> ExtensionAgent::Load(const std::string &path, std::string *error) {
@@ -63,7 +94,10 @@ std::unique_ptr<ExtensionAgent> ExtensionAgent::Load(const std::string &path, st
 ExtensionAgent::ExtensionAgent(std::string path, void *library)
     : path_(std::move(path)), library_(library) {}
 
-ExtensionAgent::~ExtensionAgent() { dlclose(library_); }
+// The library is never unloaded: an agent keeps its adapters open and its
+// state for the life of the process, and has no entry point to give them
+// back, so unloading it would only strand them.
+ExtensionAgent::~ExtensionAgent() = default;
 
 bool ExtensionAgent::Init() {
     HANDLE trapEvent = nullptr;
@@ -94,7 +128,11 @@ QueryResult ExtensionAgent::Run(BYTE requestType, Binding *bindings, size_t coun
         Oid &name = bindings[i].name;
         list[i].name.idLength = static_cast<UINT>(name.size());
         list[i].name.ids = name.empty() ? nullptr : name.data();
-        list[i].value.asnType = ASN_NULL;
+        if (requestType == ASN_RFC1157_SETREQUEST) {
+            list[i].value = ValueRecord(bindings[i].value);
+        } else {
+            list[i].value.asnType = ASN_NULL;
+        }
         passed[i] = list[i].name.ids;
     }
     RFC1157VarBindList request = {list, static_cast<UINT>(count)};

@@ -6,8 +6,11 @@
 // returns; Query() runs one request over bindings held in plain C++ values.
 // Query() owns the convention for names: it passes each name in a buffer of
 // its own, and releases with GlobalFree every name the agent hands back in
-// its place, after copying it out. An agent is used from one thread at a
-// time. The library stays loaded as long as the object lives.
+// its place, after copying it out. A SET passes each binding's value to the
+// agent (a record that refers to the binding's own storage and owns
+// nothing); every other request passes ASN_NULL values. An agent is used
+// from one thread at a time. The library stays loaded as long as the
+// object lives.
 #ifndef SERVICE_EXTENSION_AGENT_H
 #define SERVICE_EXTENSION_AGENT_H
 
@@ -65,7 +68,7 @@ private:
     QueryResult Run(BYTE requestType, Binding *bindings, size_t count);
 
     std::string path_;
-    void *library_;
+    void *library_;  // never closed
     PFNSNMPEXTENSIONINIT init_ = nullptr;
     PFNSNMPEXTENSIONQUERY query_ = nullptr;
     PFNSNMPEXTENSIONTRAP trap_ = nullptr;
