@@ -2,10 +2,14 @@
 //
 // "\\.\NAME" names a DOS device; its most recent raw target "\Device\X" is
 // the kernel device X, which is the entry X of the NT root's Device folder.
-// A regular file there is a simulated adapter (simulated_adapter.h). Kernel
+// A regular file there is a simulated adapter (simulated_adapter.h); a
+// folder, or a link to one, of a network interface's shape is a real
+// adapter (interface_adapter.h). Kernel
 // object names are case-insensitive, so an entry whose name differs only in
 // case is found too.
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,9 +17,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "adapter_device.h"
 #include "dos_devices.h"
 #include "errors.h"
 #include "handles.h"
+#include "interface_adapter.h"
 #include "nt/ntroot.h"
 #include "nt/win32.h"
 #include "simulated_adapter.h"
@@ -23,13 +29,6 @@
 namespace nt {
 
 namespace {
-
-// An open adapter: answers driver queries.
-class AdapterDevice : public KernelObject {
-public:
-    // ERROR_SUCCESS with *value, or the Win32 error of the failed query.
-    virtual DWORD QueryStatistic(DWORD statistic, uint32_t *value) = 0;
-};
 
 class SimulatedAdapterDevice : public AdapterDevice {
 public:
@@ -112,6 +111,19 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD /*shar
     if (stat(entry.c_str(), &info) != 0) {
         SetLastErrorFromErrno(errno, "stat", entry);
         return INVALID_HANDLE_VALUE;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        char resolved[PATH_MAX];
+        if (realpath(entry.c_str(), resolved) == nullptr) {
+            SetLastErrorFromErrno(errno, "realpath", entry);
+            return INVALID_HANDLE_VALUE;
+        }
+        DWORD error = ERROR_SUCCESS;
+        auto adapter = OpenInterfaceAdapter(resolved, &error);
+        if (adapter == nullptr) {
+            return Fail(error);
+        }
+        return InsertHandle(adapter);
     }
     if (!S_ISREG(info.st_mode)) {
         Trace("CreateFileA(%s): %s is not an adapter this platform can open", fileName,

@@ -1,0 +1,37 @@
+// A real adapter: a Linux network interface answering the NDIS statistics.
+//
+// A Device entry that is a symbolic link to an interface's folder
+// (/sys/class/net/eth0, or any folder of the same shape) opens as an
+// adapter. Each statistic is answered at the moment it is asked, from the
+// best source the interface has: ethtool's IEEE 802.3 MAC counters (eth-mac)
+// where the driver keeps them, else the interface's statistics/ files. The
+// source of each statistic is chosen when the adapter opens and kept, so a
+// counter never jumps between sources. Counters are 64-bit in Linux and are
+// taken modulo 2^32, as a Counter32 wraps.
+//
+// The collision, deferral, carrier-sense, late, excessive and SQE counters
+// never increment in full-duplex mode (RFC 3635): while the link is not
+// known to be half duplex, those answer 0 unless eth-mac gives them. On a
+// half-duplex link a statistic with no source fails its query.
+#ifndef PLATFORM_INTERFACE_ADAPTER_H
+#define PLATFORM_INTERFACE_ADAPTER_H
+
+#include <memory>
+#include <string>
+
+#include "adapter_device.h"
+#include "nt/ntroot.h"
+
+namespace nt {
+
+// Opens the interface whose folder is folder (a resolved path). Null with
+// *error when it is not an interface folder.
+std::shared_ptr<AdapterDevice> OpenInterfaceAdapter(const std::string &folder, DWORD *error);
+
+// Where a statistic comes from, for tools and tests: "eth-mac", a
+// statistics/ file name, "0 (full duplex)" style text, or "none".
+NT_EXPORT std::string DescribeInterfaceSource(const std::string &folder, DWORD statistic);
+
+}  // namespace nt
+
+#endif  // PLATFORM_INTERFACE_ADAPTER_H
