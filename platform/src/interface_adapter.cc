@@ -2,14 +2,14 @@
 #include "interface_adapter.h"
 
 #include <linux/ethtool_netlink.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <set>
-#include <sstream>
 
 #include "errors.h"
 #include "ethtool_stats.h"
@@ -65,16 +65,21 @@ bool IsFolder(const std::string &path) {
 
 // Reads a small sysfs file; ERROR_SUCCESS with its text.
 DWORD ReadSmallFile(const std::string &path, std::string *text) {
-    std::ifstream file(path);
-    if (!file) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return ErrorFromErrno(errno, "open", path);
     }
-    std::stringstream contents;
-    contents << file.rdbuf();
-    if (file.bad()) {
-        return ErrorFromErrno(errno, "read", path);  // e.g. EINVAL for duplex on a down link
+    char buffer[64];  // a counter, or a duplex word
+    ssize_t got;
+    do {
+        got = read(fd, buffer, sizeof buffer);
+    } while (got < 0 && errno == EINTR);
+    const int readError = errno;
+    close(fd);
+    if (got < 0) {
+        return ErrorFromErrno(readError, "read", path);  // EINVAL: duplex of a link that is down
     }
-    *text = contents.str();
+    text->assign(buffer, static_cast<size_t>(got));
     return ERROR_SUCCESS;
 }
 
