@@ -1,0 +1,232 @@
+// The Device folder's entries; see device_entries.h.
+#include "device_entries.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <set>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ntroot {
+
+namespace {
+
+// Reads a simulated adapter file; false with *problem when it cannot.
+bool ReadWhole(const std::string &path, std::string *text, std::string *problem) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *problem = std::strerror(errno);
+        return false;
+    }
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            *problem = std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        text->append(chunk, static_cast<size_t>(got));
+    }
+    close(fd);
+    return true;
+}
+
+bool ParseNumber(const std::string &word, uint64_t limit, uint64_t *value) {
+    size_t i = 0;
+    uint64_t base = 10;
+    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
+        base = 16;
+        i = 2;
+    }
+    if (i == word.size()) {
+        return false;
+    }
+    uint64_t result = 0;
+    for (; i < word.size(); ++i) {
+        const char c = word[i];
+        uint64_t digit;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<uint64_t>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<uint64_t>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<uint64_t>(c - 'A' + 10);
+        } else {
+            return false;
+        }
+        if (digit >= base || result > (limit - digit) / base) {
+            return false;
+        }
+        result = result * base + digit;
+    }
+    *value = result;
+    return true;
+}
+
+}  // namespace
+
+const std::vector<std::string> &ProbedDeviceNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (const char *stem : {"Vxlnk", "Vxpci", "Vxpci_"}) {
+            for (int i = 1; i <= 9; ++i) {
+                list.push_back(stem + std::to_string(i));
+            }
+        }
+        return list;
+    }();
+    return names;
+}
+
+bool IsProbedDeviceName(const std::string &name) {
+    const auto &names = ProbedDeviceNames();
+    return std::any_of(names.begin(), names.end(), [&name](const std::string &probed) {
+        return strcasecmp(probed.c_str(), name.c_str()) == 0;
+    });
+}
+
+void CountStatistics(const std::string &text, size_t *statistics, size_t *malformed) {
+    std::set<uint64_t> identifiers;
+    *malformed = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        line.erase(std::min(line.find('#'), line.size()));
+        std::vector<std::string> words;
+        size_t i = 0;
+        while (i < line.size()) {
+            while (i < line.size() && strchr(" \t\r", line[i]) != nullptr) {
+                ++i;
+            }
+            size_t j = i;
+            while (j < line.size() && strchr(" \t\r", line[j]) == nullptr) {
+                ++j;
+            }
+            if (j > i) {
+                words.push_back(line.substr(i, j - i));
+            }
+            i = j;
+        }
+        if (words.empty()) {
+            continue;
+        }
+        uint64_t identifier = 0, value = 0;
+        if (words.size() == 2 && ParseNumber(words[0], UINT32_MAX, &identifier) &&
+            ParseNumber(words[1], UINT64_MAX, &value)) {
+            identifiers.insert(identifier);
+        } else {
+            ++*malformed;
+        }
+    }
+    *statistics = identifiers.size();
+}
+
+DeviceEntry ClassifyDeviceEntry(const std::string &folder, const std::string &name) {
+    DeviceEntry entry;
+    entry.name = name;
+    entry.probed = IsProbedDeviceName(name);
+    const std::string path = folder + "/" + name;
+    struct stat own;
+    if (lstat(path.c_str(), &own) != 0) {
+        entry.kind = DeviceEntry::Kind::kUnreadable;
+        entry.problem = std::strerror(errno);
+        return entry;
+    }
+    struct stat info = own;
+    if (S_ISLNK(own.st_mode)) {
+        char target[4096];
+        const ssize_t size = readlink(path.c_str(), target, sizeof target - 1);
+        entry.target = size >= 0 ? std::string(target, static_cast<size_t>(size)) : "?";
+        if (stat(path.c_str(), &info) != 0) {
+            entry.kind = DeviceEntry::Kind::kBrokenLink;
+            return entry;
+        }
+    }
+    if (S_ISREG(info.st_mode)) {
+        std::string text;
+        if (!ReadWhole(path, &text, &entry.problem)) {
+            entry.kind = DeviceEntry::Kind::kUnreadable;
+            return entry;
+        }
+        entry.kind = DeviceEntry::Kind::kSimulated;
+        CountStatistics(text, &entry.statistics, &entry.malformed);
+        return entry;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        if (!S_ISLNK(own.st_mode)) {
+            entry.kind = DeviceEntry::Kind::kFolder;
+            return entry;
+        }
+        struct stat statistics;
+        const std::string counters = path + "/statistics";
+        entry.kind = stat(counters.c_str(), &statistics) == 0 && S_ISDIR(statistics.st_mode)
+                         ? DeviceEntry::Kind::kInterface
+                         : DeviceEntry::Kind::kOtherFolder;
+        return entry;
+    }
+    entry.kind = DeviceEntry::Kind::kOther;
+    return entry;
+}
+
+std::string DescribeDeviceEntry(const DeviceEntry &entry) {
+    const std::string via = entry.target.empty() ? "" : " (link to " + entry.target + ")";
+    switch (entry.kind) {
+        case DeviceEntry::Kind::kSimulated: {
+            std::string text = "simulated adapter, " + std::to_string(entry.statistics) +
+                               (entry.statistics == 1 ? " statistic" : " statistics");
+            if (entry.malformed != 0) {
+                text += ", " + std::to_string(entry.malformed) +
+                        (entry.malformed == 1 ? " malformed line" : " malformed lines");
+            }
+            return text + via;
+        }
+        case DeviceEntry::Kind::kInterface: return "link to interface " + entry.target;
+        case DeviceEntry::Kind::kOtherFolder:
+            return "link to " + entry.target + ", a folder that is not an interface's (no statistics folder)";
+        case DeviceEntry::Kind::kBrokenLink: return "broken link to " + entry.target;
+        case DeviceEntry::Kind::kFolder: return "folder, not a device";
+        case DeviceEntry::Kind::kUnreadable: return "unreadable: " + entry.problem + via;
+        case DeviceEntry::Kind::kOther: break;
+    }
+    return "not a device (neither a file nor a link)";
+}
+
+bool ListDeviceEntries(const std::string &folder, std::vector<DeviceEntry> *entries,
+                       std::string *error) {
+    DIR *dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        *error = "cannot read " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    std::vector<std::string> names;
+    while (const struct dirent *item = readdir(dir)) {
+        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0) {
+            names.push_back(item->d_name);
+        }
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string &name : names) {
+        entries->push_back(ClassifyDeviceEntry(folder, name));
+    }
+    return true;
+}
+
+}  // namespace ntroot
