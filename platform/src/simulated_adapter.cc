@@ -26,9 +26,10 @@ int DigitValue(char c, int base) {
     return digit < base ? digit : -1;
 }
 
-}  // namespace
-
-bool ParseStatisticNumber(const std::string &text, uint64_t *value) {
+// Reads the digits of a number as the file writes it (decimal, or
+// hexadecimal after 0x), keeping the result modulo 2^64; *wrapped tells
+// whether it did not fit. False when the text is not such a number.
+bool ParseDigits(const std::string &text, uint64_t *value, bool *wrapped) {
     size_t i = 0;
     int base = 10;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
@@ -39,14 +40,43 @@ bool ParseStatisticNumber(const std::string &text, uint64_t *value) {
         return false;
     }
     uint64_t result = 0;
+    bool overflow = false;
     for (; i < text.size(); ++i) {
         const int digit = DigitValue(text[i], base);
-        if (digit < 0 || result > (UINT64_MAX - static_cast<uint64_t>(digit)) / base) {
+        if (digit < 0) {
             return false;
         }
-        result = result * base + static_cast<uint64_t>(digit);
+        if (result > (UINT64_MAX - static_cast<uint64_t>(digit)) / base) {
+            overflow = true;
+        }
+        result = result * base + static_cast<uint64_t>(digit);  // modulo 2^64
     }
     *value = result;
+    *wrapped = overflow;
+    return true;
+}
+
+}  // namespace
+
+bool ParseStatisticNumber(const std::string &text, uint64_t *value) {
+    uint64_t result = 0;
+    bool wrapped = false;
+    if (!ParseDigits(text, &result, &wrapped) || wrapped) {
+        return false;
+    }
+    *value = result;
+    return true;
+}
+
+bool ParseCounterValue(const std::string &text, uint32_t *value) {
+    // 2^32 divides 2^64, so the digits taken modulo 2^64 keep the value's
+    // low 32 bits exact however long the number is.
+    uint64_t result = 0;
+    bool wrapped = false;
+    if (!ParseDigits(text, &result, &wrapped)) {
+        return false;
+    }
+    *value = static_cast<uint32_t>(result);
     return true;
 }
 
@@ -88,12 +118,12 @@ DWORD FindStatistic(const std::string &text, DWORD statistic, uint32_t *value) {
             identifier != statistic) {
             continue;
         }
-        uint64_t number = 0;
-        if (count != 2 || !ParseStatisticNumber(words[1], &number)) {
+        uint32_t number = 0;
+        if (count != 2 || !ParseCounterValue(words[1], &number)) {
             answer = ERROR_INVALID_DATA;
         } else {
             answer = ERROR_SUCCESS;
-            *value = static_cast<uint32_t>(number);
+            *value = number;
         }
     }
     return answer;

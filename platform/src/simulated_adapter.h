@@ -18,8 +18,14 @@
 
 namespace nt {
 
-// Parses a number as the file writes it; false for anything else.
+// Parses a number as the file writes it; false for anything else,
+// including a number that does not fit in 64 bits (an identifier must be
+// exact).
 bool ParseStatisticNumber(const std::string &text, uint64_t *value);
+
+// Parses a statistic's value as the file writes it, modulo 2^32 whatever
+// its length, as a Counter32 wraps; false when it is not a number.
+bool ParseCounterValue(const std::string &text, uint32_t *value);
 
 // The statistic's value from the file's text: ERROR_SUCCESS with *value;
 // ERROR_NOT_SUPPORTED when no line names it; ERROR_INVALID_DATA when the
