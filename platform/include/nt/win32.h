@@ -232,7 +232,11 @@ NTAPI UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 NTAPI UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 NTAPI BOOL CopyFileA(LPCSTR existingFile, LPCSTR newFile, BOOL failIfExists);
 
-/* ---- The system's version: always Windows NT. --------------------------- */
+/* ---- The system's version: always Windows NT. ---------------------------
+ * GetVersionExA reports NT 4.0 (build 1381) to a record whose size field is
+ * 148, and fails with ERROR_INSUFFICIENT_BUFFER for any other size. Tests
+ * may set NTPLATFORM_PLATFORM_ID to 0 or 1 to see a platform other than NT.
+ */
 #define VER_PLATFORM_WIN32s 0
 #define VER_PLATFORM_WIN32_WINDOWS 1
 #define VER_PLATFORM_WIN32_NT 2
