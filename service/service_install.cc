@@ -1,0 +1,209 @@
+// Registering the service; see service_install.h.
+#include "service_install.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "agent_list.h"
+#include "registry_access.h"
+#include "service_run.h"
+
+namespace snmpsvc {
+
+namespace {
+
+constexpr char ServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\SNMP";
+constexpr char PresenceKey[] = "SOFTWARE\\Microsoft\\SNMP";
+constexpr DWORD OwnProcessService = 0x10;
+constexpr DWORD AutomaticStart = 2;
+constexpr DWORD NormalErrorControl = 1;
+
+std::string Dirname(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+// Sets a string value unless it holds that text with that type already.
+bool EnsureString(HKEY key, const std::string &name, DWORD type, const std::string &text,
+                  bool *changed, std::string *error) {
+    std::string current;
+    DWORD currentType = REG_NONE;
+    if (ReadString(key, name, false, &current, &currentType) == ERROR_SUCCESS &&
+        currentType == type && current == text) {
+        return true;
+    }
+    const LONG rc = WriteString(key, name, type, text);
+    if (rc != ERROR_SUCCESS) {
+        *error = "cannot write \"" + name + "\": " + Win32ErrorText(rc);
+        return false;
+    }
+    *changed = true;
+    return true;
+}
+
+bool EnsureDword(HKEY key, const std::string &name, DWORD number, bool *changed,
+                 std::string *error) {
+    DWORD type = REG_NONE;
+    DWORD current = 0;
+    DWORD size = sizeof current;
+    if (RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE *>(&current),
+                         &size) == ERROR_SUCCESS &&
+        type == REG_DWORD && size == sizeof current && current == number) {
+        return true;
+    }
+    const LONG rc = RegSetValueExA(key, name.c_str(), 0, REG_DWORD,
+                                   reinterpret_cast<const BYTE *>(&number), sizeof number);
+    if (rc != ERROR_SUCCESS) {
+        *error = "cannot write \"" + name + "\": " + Win32ErrorText(rc);
+        return false;
+    }
+    *changed = true;
+    return true;
+}
+
+// Makes HKLM\path exist, keeping whatever it holds.
+bool EnsureKey(const std::string &path, bool *changed, std::string *error) {
+    RegKey key;
+    if (key.Open(path, KEY_READ) == ERROR_SUCCESS) {
+        return true;
+    }
+    const LONG rc = key.Create(path, KEY_ALL_ACCESS);
+    if (rc != ERROR_SUCCESS) {
+        *error = "cannot create HKLM\\" + path + ": " + Win32ErrorText(rc);
+        return false;
+    }
+    *changed = true;
+    return true;
+}
+
+const char DefaultConfig[] =
+    "# Net-SNMP agent settings of the SNMP service (snmpsvc), read when it starts.\n"
+    "# The service answers SNMPv1 and SNMPv2c for the read-only community \"public\"\n"
+    "# from the loopback addresses, on udp:127.0.0.1:1161; lines here add to that.\n"
+    "#\n"
+    "# Where to listen (snmpsvc run --listen wins over this):\n"
+    "#   agentaddress udp:127.0.0.1:1161\n"
+    "# Let SETs through to the agents (which refuse them with genErr):\n"
+    "#   rwcommunity private 127.0.0.1\n"
+    "# An SNMPv3 user:\n"
+    "#   createUser admin SHA \"auth pass phrase\" AES \"privacy pass phrase\"\n"
+    "#   rouser admin\n";
+
+// Writes the commented configuration file unless there is one.
+bool EnsureConfig(const std::string &root, bool *changed, std::string *error) {
+    const std::string folder = root + "/snmp";
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        *error = "cannot make " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    const std::string path = folder + "/snmpsvc.conf";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == EEXIST) {
+            return true;
+        }
+        *error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const size_t length = sizeof DefaultConfig - 1;
+    const bool written = write(fd, DefaultConfig, length) == static_cast<ssize_t>(length);
+    if (close(fd) != 0 || !written) {
+        unlink(path.c_str());
+        *error = "cannot write " + path;
+        return false;
+    }
+    *changed = true;
+    return true;
+}
+
+// The image path NT keeps: the program, quoted when it holds a blank.
+std::string ImagePathOf(const std::string &program) {
+    const std::string quoted =
+        program.find_first_of(" \t") != std::string::npos ? "\"" + program + "\"" : program;
+    return quoted + " run";
+}
+
+bool EnsureServiceKey(const std::string &program, bool *changed, std::string *error) {
+    RegKey key;
+    const LONG rc = key.Create(ServiceKey, KEY_ALL_ACCESS);
+    if (rc != ERROR_SUCCESS) {
+        *error = std::string("cannot create HKLM\\") + ServiceKey + ": " + Win32ErrorText(rc);
+        return false;
+    }
+    return EnsureString(key.get(), "ImagePath", REG_EXPAND_SZ, ImagePathOf(program), changed,
+                        error) &&
+           EnsureString(key.get(), "DisplayName", REG_SZ, ServiceName, changed, error) &&
+           EnsureDword(key.get(), "Type", OwnProcessService, changed, error) &&
+           EnsureDword(key.get(), "Start", AutomaticStart, changed, error) &&
+           EnsureDword(key.get(), "ErrorControl", NormalErrorControl, changed, error);
+}
+
+// Points System32/NET at target, replacing another link or file whole.
+bool EnsureNetLink(const std::string &systemDir, const std::string &target, bool *changed,
+                   std::string *error) {
+    const std::string link = systemDir + "/NET";
+    std::vector<char> current(PATH_MAX + 1);
+    const ssize_t length = readlink(link.c_str(), current.data(), current.size() - 1);
+    if (length >= 0 && std::string(current.data(), static_cast<size_t>(length)) == target) {
+        return true;
+    }
+    const std::string temporary = link + ".new";
+    unlink(temporary.c_str());
+    if (symlink(target.c_str(), temporary.c_str()) != 0) {
+        *error = "cannot make " + temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    if (rename(temporary.c_str(), link.c_str()) != 0) {
+        const int err = errno;
+        unlink(temporary.c_str());
+        *error = "cannot place " + link + ": " + std::strerror(err);
+        return false;
+    }
+    *changed = true;
+    return true;
+}
+
+}  // namespace
+
+std::string ProgramPath() {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) {
+        return "snmpsvc";
+    }
+    return std::string(path, static_cast<size_t>(length));
+}
+
+bool InstallService(const std::string &root, const std::string &program, InstallResult *result,
+                    std::string *error) {
+    if (!CheckRoot(root, error)) {
+        return false;
+    }
+    const std::string systemDir = root + "/Windows/System32";
+    struct stat info;
+    if (stat(systemDir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        *error = root + " has no system directory Windows/System32 (make the root with: ntroot init)";
+        return false;
+    }
+    const std::string net = Dirname(program) + "/NET";
+    if (access(net.c_str(), X_OK) != 0) {
+        *error = "NET is not beside snmpsvc (no program " + net + ")";
+        return false;
+    }
+    bool changed = false;
+    if (!EnsureServiceKey(program, &changed, error) || !EnsureKey(AgentListKey, &changed, error) ||
+        !EnsureKey(PresenceKey, &changed, error) ||
+        !EnsureNetLink(systemDir, net, &changed, error) ||
+        !EnsureConfig(root, &changed, error)) {
+        return false;
+    }
+    result->changed = changed;
+    return true;
+}
+
+}  // namespace snmpsvc

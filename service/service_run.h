@@ -1,0 +1,36 @@
+// The SNMP service's life, as `snmpsvc run` lives it in the foreground.
+//
+// It holds the service's lock in run/ from its first moment, loads every
+// agent the registry names (a missing library, one without the entry
+// points, one whose SnmpExtensionInit fails, or one whose view another
+// agent serves already is logged in one line and left out), opens its
+// listening address, writes run/SNMP.pid and serves until SIGTERM or
+// SIGINT. The signals are taken through a signalfd watched by the engine's
+// loop; nothing runs in a signal handler. On the way out it closes the
+// listener, removes the pid file and drops the lock.
+#ifndef SERVICE_SERVICE_RUN_H
+#define SERVICE_SERVICE_RUN_H
+
+#include <string>
+
+namespace snmpsvc {
+
+// The service's name: its registry key and its files in run/.
+extern const char ServiceName[];
+
+struct RunOptions {
+    std::string root;    // the NT root, absolute
+    std::string listen;  // empty: snmp/snmpsvc.conf's agentaddress, else udp:127.0.0.1:1161
+    bool syslog = false;
+};
+
+// Runs the service; the process's exit status: 0 after a clean stop, 1
+// when it could not start (the reason logged).
+int RunService(const RunOptions &options);
+
+// Whether root looks like an NT root; *error says why not.
+bool CheckRoot(const std::string &root, std::string *error);
+
+}  // namespace snmpsvc
+
+#endif  // SERVICE_SERVICE_RUN_H

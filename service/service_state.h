@@ -1,0 +1,75 @@
+// Whether a service of the NT root runs, and how a running service says so.
+//
+// A service keeps three files under the root's run/ folder, named after the
+// service as its registry key spells it ("SNMP"):
+//
+//   run/SNMP.lock  held with a POSIX write lock for as long as the service
+//                  process lives, from its first moment to its last. The
+//                  kernel drops the lock when the process ends, however it
+//                  ends, so a lock held is a process alive: no pid is ever
+//                  trusted on its own, and a pid reused by another program
+//                  cannot pass for the service.
+//   run/SNMP.pid   the service's pid and a newline, written (whole, by
+//                  rename) once the service serves, removed when it ends.
+//   run/SNMP.log   the service's log when NET started it.
+//
+// So a service is stopped when nobody holds its lock (a pid file left
+// behind by a killed service is stale and means nothing), starting when its
+// lock is held and the pid file does not yet name the holder, and running
+// once it does. The service side is ServiceLease; NET reads QueryService.
+#ifndef SERVICE_SERVICE_STATE_H
+#define SERVICE_SERVICE_STATE_H
+
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+namespace svcstate {
+
+struct ServiceFiles {
+    std::string lock;
+    std::string pid;
+    std::string log;
+};
+
+// The files of service `name` in the root folder `root` (absolute).
+ServiceFiles FilesOf(const std::string &root, const std::string &name);
+
+enum class State { Stopped, Starting, Running };
+
+struct Status {
+    State state = State::Stopped;
+    pid_t pid = 0;  // the process holding the lock; 0 when stopped
+};
+
+// The service's state as its files tell it. Never changes them; a missing
+// run/ folder or lock file is a stopped service.
+Status QueryService(const ServiceFiles &files);
+
+// The running service's hold on its files; one per process.
+class ServiceLease {
+public:
+    // Takes the lock. Null with *error when another process holds it
+    // ("already running (pid N)") or the file cannot be made.
+    static std::unique_ptr<ServiceLease> Acquire(const ServiceFiles &files, std::string *error);
+
+    // Releases the lock, after removing the pid file if Publish wrote it.
+    ~ServiceLease();
+    ServiceLease(const ServiceLease &) = delete;
+    ServiceLease &operator=(const ServiceLease &) = delete;
+
+    // Writes the pid file: the service now serves. False with *error when
+    // it cannot be written.
+    bool Publish(std::string *error);
+
+private:
+    ServiceLease(ServiceFiles files, int lockFd);
+
+    ServiceFiles files_;
+    int lockFd_;
+    bool published_ = false;
+};
+
+}  // namespace svcstate
+
+#endif  // SERVICE_SERVICE_STATE_H

@@ -1,0 +1,541 @@
+// NET START / NET STOP; see net_command.h.
+#include "net_command.h"
+
+#include <cerrno>
+#include <climits>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <string>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "nt/ntroot.h"
+#include "registry_access.h"
+#include "service_state.h"
+
+namespace net {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using snmpsvc::RegKey;
+
+constexpr int ExitOk = 0;
+constexpr int ExitSyntax = 1;
+constexpr int ExitFailed = 2;
+
+// Setup waits at most 30 seconds for NET; NET's own waits stay well inside.
+constexpr std::chrono::seconds StartTimeout(15);
+constexpr std::chrono::seconds StopTimeout(15);
+constexpr std::chrono::milliseconds PollInterval(20);
+// How long a service that missed its start gets to end after SIGTERM.
+constexpr std::chrono::seconds AbandonTimeout(3);
+
+constexpr char ServicesKey[] = "SYSTEM\\CurrentControlSet\\Services";
+
+const char Syntax[] =
+    "The syntax of this command is:\n"
+    "\n"
+    "NET\n"
+    "    [ HELP | HELPMSG | START | STOP ]\n"
+    "\n";
+
+const char Help[] =
+    "Usage: NET START [service]\n"
+    "       NET STOP service\n"
+    "       NET HELPMSG number\n"
+    "\n"
+    "Service control in the manner of Windows NT's NET command, over the NT root\n"
+    "($NTROOT, else ~/.ntroot).\n"
+    "\n"
+    "  START service   start the service named by the registry key\n"
+    "                  HKLM\\SYSTEM\\CurrentControlSet\\Services\\service (or its\n"
+    "                  DisplayName; any case) in the background, and return once\n"
+    "                  it serves; its log goes to ROOT/run/service.log\n"
+    "  START           list the services that run\n"
+    "  STOP service    stop the service and return once it has ended\n"
+    "  HELPMSG number  explain a message number\n"
+    "\n"
+    "Exit status: 0 done, 2 failed (for example \"The requested service has\n"
+    "already been started.\"), 1 a wrong command line.\n";
+
+struct HelpMessage {
+    int number;
+    const char *text;
+};
+
+const HelpMessage HelpMessages[] = {
+    {2182, "The requested service has already been started."},
+    {2184, "The service has not been started."},
+    {2185, "The service name is invalid."},
+    {2186, "The service is not responding to the control function."},
+    {2189, "The service cannot be controlled in its present state."},
+    {3521, "The *** service is not started."},
+    {3534, "The *** service did not report an error."},
+    {3547, "A service specific error occurred: ***."},
+};
+
+struct Service {
+    std::string key;        // as the registry spells it: names the files in run/
+    std::string display;    // what the messages call it
+    std::string imagePath;  // the command line that runs it
+};
+
+void Out(const std::string &text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+// A failure with its message number, as NT's NET prints it.
+int Failure(const std::string &message, int helpNumber) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n\nMore help is available by typing NET HELPMSG %d.\n\n",
+                 message.c_str(), helpNumber);
+    return ExitFailed;
+}
+
+// A Win32 error, as NT's NET prints one.
+int SystemError(int code, const std::string &text) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "System error %d has occurred.\n\n%s\n\n", code, text.c_str());
+    return ExitFailed;
+}
+
+int SystemErrorFromErrno(int err) {
+    switch (err) {
+        case ENOENT:
+        case ENOTDIR: return SystemError(2, "The system cannot find the file specified.");
+        case EACCES:
+        case EPERM: return SystemError(5, "Access is denied.");
+        case ENOEXEC: return SystemError(193, "The program is not a valid application.");
+        case ENOMEM: return SystemError(8, "Not enough memory resources are available.");
+        default: return SystemError(31, std::string("A device attached to the system is not "
+                                                    "functioning. (") +
+                                                std::strerror(err) + ")");
+    }
+}
+
+int SyntaxError(const char *verbSyntax) {
+    std::fflush(stdout);
+    std::fputs(verbSyntax != nullptr ? verbSyntax : Syntax, stderr);
+    return ExitSyntax;
+}
+
+int OneLineError(const std::string &text) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "NET: %s\n", text.c_str());
+    return ExitFailed;
+}
+
+bool SameName(const std::string &a, const std::string &b) {
+    return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+// The root, if it is one; else *error.
+bool CheckRoot(const std::string &root, std::string *error) {
+    struct stat info;
+    if (stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        *error = "no NT root at " + root + " (make one with: ntroot init)";
+        return false;
+    }
+    if (stat((root + "/registry.db").c_str(), &info) != 0) {
+        *error = root + " is not an NT root: it has no registry.db";
+        return false;
+    }
+    return true;
+}
+
+// Every service key. False with *error when the registry cannot be read;
+// no Services key is an empty list.
+bool ListServices(std::vector<Service> *services, std::string *error) {
+    RegKey all;
+    LONG rc = all.Open(ServicesKey, KEY_READ);
+    if (rc == ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
+    if (rc != ERROR_SUCCESS) {
+        *error = "cannot read the registry: " + snmpsvc::Win32ErrorText(rc);
+        return false;
+    }
+    for (DWORD index = 0; index < 100000; ++index) {
+        char name[256];
+        DWORD size = sizeof name;
+        rc = RegEnumKeyExA(all.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) {
+            return true;
+        }
+        if (rc == ERROR_MORE_DATA) {
+            continue;  // longer than any service name NT allows
+        }
+        if (rc != ERROR_SUCCESS) {
+            *error = "cannot read the registry: " + snmpsvc::Win32ErrorText(rc);
+            return false;
+        }
+        Service service;
+        service.key.assign(name, size);
+        service.display = service.key;
+        RegKey key;
+        if (key.Open(std::string(ServicesKey) + "\\" + service.key, KEY_READ) == ERROR_SUCCESS) {
+            std::string display;
+            if (snmpsvc::ReadString(key.get(), "DisplayName", true, &display) == ERROR_SUCCESS &&
+                !display.empty()) {
+                service.display = display;
+            }
+            snmpsvc::ReadString(key.get(), "ImagePath", true, &service.imagePath);
+        }
+        services->push_back(std::move(service));
+    }
+    return true;
+}
+
+enum class Found { Yes, No, Error };
+
+Found FindService(const std::string &name, Service *service, std::string *error) {
+    std::vector<Service> services;
+    if (!ListServices(&services, error)) {
+        return Found::Error;
+    }
+    for (const Service &candidate : services) {
+        if (SameName(candidate.key, name)) {
+            *service = candidate;
+            return Found::Yes;
+        }
+    }
+    for (const Service &candidate : services) {
+        if (SameName(candidate.display, name)) {
+            *service = candidate;
+            return Found::Yes;
+        }
+    }
+    return Found::No;
+}
+
+// Splits a command line at blanks; double quotes hold blanks together.
+std::vector<std::string> SplitCommandLine(const std::string &line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    bool quoted = false;
+    for (char c : line) {
+        if (c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (inWord) {
+                words.push_back(word);
+                word.clear();
+                inWord = false;
+            }
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+// The last line the service wrote to its log after offset `from`.
+std::string LastLoggedLine(const std::string &log, off_t from) {
+    const int fd = open(log.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return "";
+    }
+    const off_t end = lseek(fd, 0, SEEK_END);
+    // Only the tail matters; a service logs its reason last.
+    constexpr off_t Tail = 16384;
+    const off_t start = end - from > Tail ? end - Tail : from;
+    std::string text;
+    if (end > start) {
+        text.resize(static_cast<size_t>(end - start));
+        const ssize_t got = pread(fd, &text[0], text.size(), start);
+        text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    }
+    close(fd);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    const size_t newline = text.rfind('\n');
+    return newline == std::string::npos ? text : text.substr(newline + 1);
+}
+
+void Sleep() { std::this_thread::sleep_for(PollInterval); }
+
+// Marks every descriptor from 3 up close-on-exec.
+void CloseInheritedDescriptors() {
+    if (syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0) {
+        return;
+    }
+    const long max = sysconf(_SC_OPEN_MAX);
+    for (int fd = 3; fd < (max > 0 && max < 65536 ? max : 65536); ++fd) {
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+}
+
+// Starts argv detached, its output appended to logFd. The child's pid, or
+// -1 with *err set to why the program could not be run.
+pid_t Launch(const std::vector<std::string> &words, const std::string &folder, int logFd,
+             int *err) {
+    std::vector<char *> argv;
+    for (const std::string &word : words) {
+        argv.push_back(const_cast<char *>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int report[2];
+    if (devNull < 0 || pipe2(report, O_CLOEXEC) != 0) {
+        *err = errno;
+        if (devNull >= 0) {
+            close(devNull);
+        }
+        return -1;
+    }
+    const pid_t pid = fork();
+    if (pid < 0) {
+        *err = errno;
+        close(devNull);
+        close(report[0]);
+        close(report[1]);
+        return -1;
+    }
+    if (pid == 0) {
+        // The child: a session of its own, no terminal, default signals.
+        setsid();
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGPIPE, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
+        dup2(devNull, 0);
+        dup2(logFd, 1);
+        dup2(logFd, 2);
+        CloseInheritedDescriptors();
+        if (chdir(folder.c_str()) != 0) {
+            const int failure = errno;
+            ssize_t ignored = write(report[1], &failure, sizeof failure);
+            (void)ignored;
+            _exit(127);
+        }
+        execv(argv[0], argv.data());
+        const int failure = errno;
+        ssize_t ignored = write(report[1], &failure, sizeof failure);
+        (void)ignored;
+        _exit(127);
+    }
+    close(devNull);
+    close(report[1]);
+    int failure = 0;
+    ssize_t got;
+    do {
+        got = read(report[0], &failure, sizeof failure);
+    } while (got < 0 && errno == EINTR);
+    close(report[0]);
+    if (got == static_cast<ssize_t>(sizeof failure)) {
+        waitpid(pid, nullptr, 0);
+        *err = failure;
+        return -1;
+    }
+    return pid;
+}
+
+// Ends a child that missed its start: SIGTERM, then SIGKILL.
+void Abandon(pid_t pid) {
+    kill(pid, SIGTERM);
+    const Clock::time_point deadline = Clock::now() + AbandonTimeout;
+    while (Clock::now() < deadline) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+            return;
+        }
+        Sleep();
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+int StartService(const std::string &root, const Service &service) {
+    const svcstate::ServiceFiles files = svcstate::FilesOf(root, service.key);
+    if (svcstate::QueryService(files).state != svcstate::State::Stopped) {
+        return Failure("The requested service has already been started.", 2182);
+    }
+    std::vector<std::string> words = SplitCommandLine(service.imagePath);
+    if (words.empty()) {
+        return SystemError(2, "The system cannot find the file specified.");
+    }
+    if (access(words[0].c_str(), X_OK) != 0) {
+        return SystemErrorFromErrno(errno);
+    }
+    // The service runs in the root folder, so its program is named whole.
+    char program[PATH_MAX];
+    if (realpath(words[0].c_str(), program) != nullptr) {
+        words[0] = program;
+    }
+    mkdir((root + "/run").c_str(), 0755);
+    const int logFd = open(files.log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (logFd < 0) {
+        return OneLineError("cannot open the service log " + files.log + ": " +
+                            std::strerror(errno));
+    }
+    const off_t logStart = lseek(logFd, 0, SEEK_END);
+
+    Out("The " + service.display + " service is starting.\n");
+    // The service finds the root through the environment.
+    setenv("NTROOT", root.c_str(), 1);
+    int err = 0;
+    const pid_t pid = Launch(words, root, logFd, &err);
+    close(logFd);
+    if (pid < 0) {
+        return SystemErrorFromErrno(err);
+    }
+
+    const Clock::time_point deadline = Clock::now() + StartTimeout;
+    while (Clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "The %s service could not be started.\n\n",
+                         service.display.c_str());
+            const std::string reason = LastLoggedLine(files.log, logStart);
+            if (!reason.empty()) {
+                std::fprintf(stderr, "%s\n\n", reason.c_str());
+            }
+            if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+                return Failure("A service specific error occurred: " +
+                                   std::to_string(WEXITSTATUS(status)) + ".",
+                               3547);
+            }
+            return Failure("The " + service.display + " service did not report an error.", 3534);
+        }
+        const svcstate::Status now = svcstate::QueryService(files);
+        if (now.state == svcstate::State::Running && now.pid == pid) {
+            Out("The " + service.display + " service was started successfully.\n\n");
+            return ExitOk;
+        }
+        Sleep();
+    }
+    Abandon(pid);
+    std::fflush(stdout);
+    std::fprintf(stderr, "The %s service could not be started.\n\n", service.display.c_str());
+    return Failure("The service is not responding to the control function.", 2186);
+}
+
+int StopService(const std::string &root, const Service &service) {
+    const svcstate::ServiceFiles files = svcstate::FilesOf(root, service.key);
+    const svcstate::Status status = svcstate::QueryService(files);
+    if (status.state == svcstate::State::Stopped) {
+        return Failure("The " + service.display + " service is not started.", 3521);
+    }
+    Out("The " + service.display + " service is stopping.\n");
+    if (kill(status.pid, SIGTERM) != 0 && errno != ESRCH) {
+        return SystemErrorFromErrno(errno);
+    }
+    const Clock::time_point deadline = Clock::now() + StopTimeout;
+    while (Clock::now() < deadline) {
+        if (svcstate::QueryService(files).state == svcstate::State::Stopped) {
+            Out("The " + service.display + " service was stopped successfully.\n\n");
+            return ExitOk;
+        }
+        Sleep();
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr, "The %s service could not be stopped.\n\n", service.display.c_str());
+    return Failure("The service is not responding to the control function.", 2186);
+}
+
+int ListStarted(const std::string &root) {
+    std::vector<Service> services;
+    std::string error;
+    if (!ListServices(&services, &error)) {
+        return OneLineError(error);
+    }
+    Out("These Windows services are started:\n\n");
+    for (const Service &service : services) {
+        if (svcstate::QueryService(svcstate::FilesOf(root, service.key)).state ==
+            svcstate::State::Running) {
+            Out("   " + service.display + "\n");
+        }
+    }
+    Out("\nThe command completed successfully.\n\n");
+    return ExitOk;
+}
+
+int HelpMsg(const std::string &number) {
+    char *end = nullptr;
+    const long value = std::strtol(number.c_str(), &end, 10);
+    if (!number.empty() && *end == '\0') {
+        for (const HelpMessage &message : HelpMessages) {
+            if (message.number == value) {
+                Out(std::string("\n") + message.text + "\n\n");
+                return ExitOk;
+            }
+        }
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s is not a valid Windows network message number.\n\n", number.c_str());
+    return ExitFailed;
+}
+
+}  // namespace
+
+int Main(int argc, char **argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        return SyntaxError(nullptr);
+    }
+    const std::string verb = args[0];
+    for (const std::string &arg : args) {
+        if (arg == "--help" || arg == "-h" || arg == "/?") {
+            Out(Help);
+            return ExitOk;
+        }
+    }
+    if (SameName(verb, "HELP")) {
+        Out(Help);
+        return ExitOk;
+    }
+    if (SameName(verb, "HELPMSG")) {
+        if (args.size() != 2) {
+            return SyntaxError("The syntax of this command is:\n\nNET HELPMSG\nmessage#\n\n");
+        }
+        return HelpMsg(args[1]);
+    }
+    const bool start = SameName(verb, "START");
+    if (!start && !SameName(verb, "STOP")) {
+        return SyntaxError(nullptr);
+    }
+    if (args.size() > 2 || (!start && args.size() < 2)) {
+        return SyntaxError(start ? "The syntax of this command is:\n\nNET START\n[service]\n\n"
+                                 : "The syntax of this command is:\n\nNET STOP\nservice\n\n");
+    }
+
+    const std::string root = nt::RootPath();
+    std::string error;
+    if (!CheckRoot(root, &error)) {
+        return OneLineError(error);
+    }
+    if (args.size() == 1) {
+        return ListStarted(root);
+    }
+    Service service;
+    switch (FindService(args[1], &service, &error)) {
+        case Found::Error: return OneLineError(error);
+        case Found::No: return Failure("The service name is invalid.", 2185);
+        case Found::Yes: break;
+    }
+    return start ? StartService(root, service) : StopService(root, service);
+}
+
+}  // namespace net
