@@ -403,7 +403,8 @@ TEST_F(NtrootTest, WrongArgumentsAndMissingThingsGetOneClearLine) {
         {{"reg", "delete", "HKLM\\SOFTWARE", "/v", "absent", "/f"}, 1, "does not exist"},
         {{"reg", "delete", "HKLM", "/f"}, 1, "HKEY_LOCAL_MACHINE itself cannot be deleted"},
         {{"device"}, 2, "no verb given"},
-        {{"device", "link"}, 2, "unknown verb 'link'"},
+        {{"device", "link"}, 2, "no device name given"},
+        {{"device", "unplug"}, 2, "unknown verb 'unplug'"},
         {{"device", "list", "extra"}, 2, "unexpected argument 'extra'"},
         {{"init", "now"}, 2, "unexpected argument 'now'"},
         {{"--root"}, 2, "--root needs a folder"},
@@ -451,7 +452,7 @@ TEST_F(NtrootTest, DeviceListTellsWhatEachEntryIs) {
               "Vxpci1   yes     folder, not a device\n"
               "Vxpci2   yes     link to " + dir_ + "/net, a folder that is not an interface's "
               "(no statistics folder)\n"
-              "Vxpci_3  yes     link to interface " + interface + "\n"
+              "Vxpci_3  yes     link to interface " + interface + ", duplex unknown\n"
               "pipe     no      not a device (neither a file nor a link)\n"
               "spare    no      simulated adapter, 1 statistic\n"
               "vxLNK9   yes     broken link to " + dir_ + "/nowhere\n"

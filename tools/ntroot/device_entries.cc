@@ -1,6 +1,8 @@
 // The Device folder's entries; see device_entries.h.
 #include "device_entries.h"
 
+#include "adapter_statistics.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -43,36 +45,17 @@ bool ReadWhole(const std::string &path, std::string *text, std::string *problem)
     return true;
 }
 
-bool ParseNumber(const std::string &word, uint64_t limit, uint64_t *value) {
-    size_t i = 0;
-    uint64_t base = 10;
-    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
-        base = 16;
-        i = 2;
+// An interface folder's duplex as the kernel tells it: "full", "half", or
+// empty when it does not say (a link that is down, a virtual interface).
+std::string ReadDuplex(const std::string &folder) {
+    std::string text, problem;
+    if (!ReadWhole(folder + "/duplex", &text, &problem)) {
+        return {};
     }
-    if (i == word.size()) {
-        return false;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
     }
-    uint64_t result = 0;
-    for (; i < word.size(); ++i) {
-        const char c = word[i];
-        uint64_t digit;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<uint64_t>(c - '0');
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<uint64_t>(c - 'a' + 10);
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<uint64_t>(c - 'A' + 10);
-        } else {
-            return false;
-        }
-        if (digit >= base || result > (limit - digit) / base) {
-            return false;
-        }
-        result = result * base + digit;
-    }
-    *value = result;
-    return true;
+    return text == "full" || text == "half" ? text : std::string();
 }
 
 }  // namespace
@@ -95,6 +78,45 @@ bool IsProbedDeviceName(const std::string &name) {
     return std::any_of(names.begin(), names.end(), [&name](const std::string &probed) {
         return strcasecmp(probed.c_str(), name.c_str()) == 0;
     });
+}
+
+std::string DeviceNameProblem(const std::string &name) {
+    if (name.empty()) {
+        return "the device name is empty";
+    }
+    if (name == "." || name == "..") {
+        return "'" + name + "' is not a device name";
+    }
+    if (name.find_first_of("/\\") != std::string::npos) {
+        return "'" + name + "' is not a device name: it may not hold '/' or '\\'";
+    }
+    return {};
+}
+
+bool FindDeviceEntries(const std::string &folder, const std::string &name,
+                       std::vector<std::string> *names, std::string *error) {
+    DIR *dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        *error = "cannot read " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    bool exact = false;
+    std::vector<std::string> others;
+    while (const struct dirent *item = readdir(dir)) {
+        if (std::strcmp(item->d_name, name.c_str()) == 0) {
+            exact = true;
+        } else if (strcasecmp(item->d_name, name.c_str()) == 0) {
+            others.push_back(item->d_name);
+        }
+    }
+    closedir(dir);
+    std::sort(others.begin(), others.end());
+    names->clear();
+    if (exact) {
+        names->push_back(name);
+    }
+    names->insert(names->end(), others.begin(), others.end());
+    return true;
 }
 
 void CountStatistics(const std::string &text, size_t *statistics, size_t *malformed) {
@@ -127,9 +149,11 @@ void CountStatistics(const std::string &text, size_t *statistics, size_t *malfor
         if (words.empty()) {
             continue;
         }
-        uint64_t identifier = 0, value = 0;
-        if (words.size() == 2 && ParseNumber(words[0], UINT32_MAX, &identifier) &&
-            ParseNumber(words[1], UINT64_MAX, &value)) {
+        // A value of any length counts, as the platform takes it modulo
+        // 2^32; an identifier must fit the 32 bits a query asks for.
+        uint64_t identifier = 0;
+        if (words.size() == 2 && ParseAdapterNumber(words[0], UINT32_MAX, &identifier) &&
+            HasNumberShape(words[1])) {
             identifiers.insert(identifier);
         } else {
             ++*malformed;
@@ -179,6 +203,9 @@ DeviceEntry ClassifyDeviceEntry(const std::string &folder, const std::string &na
         entry.kind = stat(counters.c_str(), &statistics) == 0 && S_ISDIR(statistics.st_mode)
                          ? DeviceEntry::Kind::kInterface
                          : DeviceEntry::Kind::kOtherFolder;
+        if (entry.kind == DeviceEntry::Kind::kInterface) {
+            entry.duplex = ReadDuplex(path);
+        }
         return entry;
     }
     entry.kind = DeviceEntry::Kind::kOther;
@@ -197,7 +224,9 @@ std::string DescribeDeviceEntry(const DeviceEntry &entry) {
             }
             return text + via;
         }
-        case DeviceEntry::Kind::kInterface: return "link to interface " + entry.target;
+        case DeviceEntry::Kind::kInterface:
+            return "link to interface " + entry.target + ", " +
+                   (entry.duplex.empty() ? "duplex unknown" : entry.duplex + " duplex");
         case DeviceEntry::Kind::kOtherFolder:
             return "link to " + entry.target + ", a folder that is not an interface's (no statistics folder)";
         case DeviceEntry::Kind::kBrokenLink: return "broken link to " + entry.target;

@@ -24,6 +24,10 @@ const std::vector<std::string> &ProbedDeviceNames();
 // as the platform finds them.
 bool IsProbedDeviceName(const std::string &name);
 
+// Why name cannot name an entry of Device, one phrase; empty when it can.
+// A kernel device name is one entry: no '/' or '\\', not "." or "..".
+std::string DeviceNameProblem(const std::string &name);
+
 struct DeviceEntry {
     enum class Kind {
         kSimulated,     // a simulated adapter file (perhaps reached by a link)
@@ -40,6 +44,7 @@ struct DeviceEntry {
     size_t statistics = 0;   // kSimulated: distinct statistics listed
     size_t malformed = 0;    // kSimulated: lines that are no statistic
     std::string problem;     // kUnreadable: why
+    std::string duplex;      // kInterface: "full", "half", or empty when unknown
     bool probed = false;
 };
 
@@ -50,6 +55,13 @@ DeviceEntry ClassifyDeviceEntry(const std::string &folder, const std::string &na
 // among its lines ("identifier value", decimal or 0x hexadecimal, '#'
 // comments, blank lines allowed) and the lines that are neither.
 void CountStatistics(const std::string &text, size_t *statistics, size_t *malformed);
+
+// The entries of the Device folder at folder that the kernel device name
+// name reaches: the platform looks a name up exactly, else without regard to
+// case. The exact one first, when it exists; then the others, sorted. False
+// with *error when the folder cannot be read.
+bool FindDeviceEntries(const std::string &folder, const std::string &name,
+                       std::vector<std::string> *names, std::string *error);
 
 // One line's description of entry, for a person.
 std::string DescribeDeviceEntry(const DeviceEntry &entry);

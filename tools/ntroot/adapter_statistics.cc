@@ -1,0 +1,132 @@
+// The statistics the Ethernet statistics agent asks; see adapter_statistics.h.
+#include "adapter_statistics.h"
+
+#include <cstdio>
+#include <strings.h>
+
+namespace ntroot {
+
+const AdapterStatistic kAdapterStatistics[kAdapterStatisticCount] = {
+    {0x01020101, "alignment", 2, "dot3StatsAlignmentErrors"},
+    {0x0002020D, "fcs", 3, "dot3StatsFCSErrors"},
+    {0x01020102, "single-collisions", 4, "dot3StatsSingleCollisionFrames"},
+    {0x01020103, "multiple-collisions", 5, "dot3StatsMultipleCollisionFrames"},
+    {0x01020205, "sqe", 6, "dot3StatsSQETestErrors"},
+    {0x01020201, "deferred", 7, "dot3StatsDeferredTransmissions"},
+    {0x01020207, "late-collisions", 8, "dot3StatsLateCollisions"},
+    {0x01020202, "excessive-collisions", 9, "dot3StatsExcessiveCollisions"},
+    {0x01020204, "mac-transmit", 10, "dot3StatsInternalMacTransmitErrors"},
+    {0x01020206, "carrier-sense", 11, "dot3StatsCarrierSenseErrors"},
+    {0x01020203, "mac-receive", 16, "dot3StatsInternalMacReceiveErrors"},
+};
+
+const AdapterStatistic *FindAdapterStatistic(uint32_t identifier) {
+    for (const AdapterStatistic &statistic : kAdapterStatistics) {
+        if (statistic.identifier == identifier) {
+            return &statistic;
+        }
+    }
+    return nullptr;
+}
+
+const AdapterStatistic *FindAdapterStatisticByName(const std::string &name) {
+    for (const AdapterStatistic &statistic : kAdapterStatistics) {
+        if (strcasecmp(statistic.name, name.c_str()) == 0) {
+            return &statistic;
+        }
+    }
+    return nullptr;
+}
+
+bool HasNumberShape(const std::string &word) {
+    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
+        return word.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
+    }
+    return !word.empty() && word.find_first_not_of("0123456789") == std::string::npos;
+}
+
+bool ParseAdapterNumber(const std::string &word, uint64_t limit, uint64_t *value) {
+    size_t i = 0;
+    uint64_t base = 10;
+    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
+        base = 16;
+        i = 2;
+    }
+    if (i == word.size()) {
+        return false;
+    }
+    uint64_t result = 0;
+    for (; i < word.size(); ++i) {
+        const char c = word[i];
+        uint64_t digit;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<uint64_t>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<uint64_t>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<uint64_t>(c - 'A' + 10);
+        } else {
+            return false;
+        }
+        if (digit >= base || result > (limit - digit) / base) {
+            return false;
+        }
+        result = result * base + digit;
+    }
+    *value = result;
+    return true;
+}
+
+bool ParseCounterSetting(const std::string &text, CounterSetting *setting, std::string *error) {
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos) {
+        *error = "'" + text + "' is not STAT=VALUE";
+        return false;
+    }
+    const std::string stat = text.substr(0, equals);
+    const std::string value = text.substr(equals + 1);
+    CounterSetting parsed;
+    if (stat.empty()) {
+        *error = "'" + text + "' names no statistic";
+        return false;
+    }
+    const char first = stat[0];
+    if (first >= '0' && first <= '9') {
+        uint64_t identifier = 0;
+        if (!ParseAdapterNumber(stat, UINT32_MAX, &identifier)) {
+            *error = "'" + stat + "' is not a statistic identifier (a number of at most 32 bits, "
+                                  "decimal or 0x hexadecimal)";
+            return false;
+        }
+        parsed.identifier = static_cast<uint32_t>(identifier);
+        parsed.statistic = FindAdapterStatistic(parsed.identifier);
+    } else {
+        parsed.statistic = FindAdapterStatisticByName(stat);
+        if (parsed.statistic == nullptr) {
+            *error = "unknown statistic '" + stat + "' (see 'ntroot device sim --help' for the names)";
+            return false;
+        }
+        parsed.identifier = parsed.statistic->identifier;
+    }
+    if (value.empty()) {
+        *error = "'" + text + "' gives no value";
+        return false;
+    }
+    if (!ParseAdapterNumber(value, UINT64_MAX, &parsed.value)) {
+        // Well-formed digits that do not fit are told apart from the rest.
+        *error = HasNumberShape(value)
+                     ? "the value of '" + stat + "' is larger than 18446744073709551615 (2^64-1)"
+                     : "the value of '" + stat + "' is not a non-negative number: '" + value + "'";
+        return false;
+    }
+    *setting = parsed;
+    return true;
+}
+
+std::string IdentifierText(uint32_t identifier) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", identifier);
+    return text;
+}
+
+}  // namespace ntroot

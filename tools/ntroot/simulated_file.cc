@@ -1,0 +1,245 @@
+// Simulated adapter files; see simulated_file.h.
+#include "simulated_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ntroot {
+
+namespace {
+
+struct Word {
+    size_t begin;
+    size_t end;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// The words of a line before its comment, as the platform splits them.
+std::vector<Word> SplitWords(const std::string &line) {
+    const size_t content = std::min(line.find('#'), line.size());
+    std::vector<Word> words;
+    size_t i = 0;
+    while (i < content) {
+        while (i < content && IsBlank(line[i])) {
+            ++i;
+        }
+        size_t j = i;
+        while (j < content && !IsBlank(line[j])) {
+            ++j;
+        }
+        if (j > i) {
+            words.push_back({i, j});
+        }
+        i = j;
+    }
+    return words;
+}
+
+// "0x0002020D 5", padded, then a comment naming the statistic when the
+// agent asks it.
+std::string StatisticLine(uint32_t identifier, uint64_t value) {
+    std::string line = IdentifierText(identifier) + " " + std::to_string(value);
+    if (const AdapterStatistic *statistic = FindAdapterStatistic(identifier)) {
+        line.resize(std::max<size_t>(line.size() + 2, 24), ' ');
+        line += std::string("# ") + statistic->name + ": " + statistic->columnName;
+    }
+    return line;
+}
+
+}  // namespace
+
+std::string NewSimulatedFile(const std::string &name, const std::vector<CounterSetting> &settings) {
+    std::string text =
+        "# Simulated adapter \\Device\\" + name +
+        ": one NDIS statistic a line, its identifier\n"
+        "# then its value (decimal, or hexadecimal after 0x); '#' starts a comment.\n"
+        "# The agents read this file at every query. Change a counter with\n"
+        "# 'ntroot device sim " + name + " STAT=VALUE', or edit the file.\n";
+    auto valueOf = [&settings](uint32_t identifier) {
+        uint64_t value = 0;
+        for (const CounterSetting &setting : settings) {
+            if (setting.identifier == identifier) {
+                value = setting.value;
+            }
+        }
+        return value;
+    };
+    for (const AdapterStatistic &statistic : kAdapterStatistics) {
+        text += StatisticLine(statistic.identifier, valueOf(statistic.identifier)) + "\n";
+    }
+    std::vector<uint32_t> others;
+    for (const CounterSetting &setting : settings) {
+        if (FindAdapterStatistic(setting.identifier) == nullptr &&
+            std::find(others.begin(), others.end(), setting.identifier) == others.end()) {
+            others.push_back(setting.identifier);
+            text += StatisticLine(setting.identifier, valueOf(setting.identifier)) + "\n";
+        }
+    }
+    return text;
+}
+
+std::string EditSimulatedFile(const std::string &text, const std::vector<CounterSetting> &settings,
+                              size_t *appended) {
+    std::vector<bool> named(settings.size(), false);
+    std::string result;
+    result.reserve(text.size() + 64);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        const bool terminated = end != std::string::npos;
+        if (!terminated) {
+            end = text.size();
+        }
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+
+        // The last setting of the statistic this line names, if any.
+        const std::vector<Word> words = SplitWords(line);
+        uint64_t identifier = 0;
+        long which = -1;
+        if (!words.empty() &&
+            ParseAdapterNumber(line.substr(words[0].begin, words[0].end - words[0].begin),
+                               UINT64_MAX, &identifier)) {
+            for (size_t i = 0; i < settings.size(); ++i) {
+                if (settings[i].identifier == identifier) {
+                    which = static_cast<long>(i);
+                }
+            }
+        }
+        if (which < 0) {
+            result += line;
+        } else {
+            const std::string value = std::to_string(settings[static_cast<size_t>(which)].value);
+            for (size_t i = 0; i < settings.size(); ++i) {
+                if (settings[i].identifier == identifier) {
+                    named[i] = true;
+                }
+            }
+            const Word &first = words.front();
+            if (words.size() >= 2) {
+                // Identifier and the spacing after it, the value, then
+                // whatever followed the last word (spacing, comment).
+                result += line.substr(0, words[1].begin) + value + line.substr(words.back().end);
+            } else {
+                result += line.substr(0, first.end) + " " + value + line.substr(first.end);
+            }
+        }
+        if (terminated) {
+            result += '\n';
+        }
+    }
+
+    const std::string newline = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    *appended = 0;
+    for (size_t i = 0; i < settings.size(); ++i) {
+        bool later = false;  // a later setting of the same statistic wins
+        for (size_t j = i + 1; j < settings.size(); ++j) {
+            later = later || settings[j].identifier == settings[i].identifier;
+        }
+        if (named[i] || later) {
+            continue;
+        }
+        if (!result.empty() && result.back() != '\n') {
+            result += newline;
+        }
+        result += StatisticLine(settings[i].identifier, settings[i].value) + newline;
+        ++*appended;
+    }
+    return result;
+}
+
+bool ReadWholeFile(const std::string &path, std::string *text, std::string *error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    text->clear();
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            *error = std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        text->append(chunk, static_cast<size_t>(got));
+    }
+    close(fd);
+    return true;
+}
+
+bool WriteFileWhole(const std::string &folder, const std::string &name, const std::string &text,
+                    mode_t mode, bool replace, std::string *error) {
+    std::string temporary = folder + "/." + name + ".ntroot-XXXXXX";
+    const int fd = mkostemp(&temporary[0], O_CLOEXEC);
+    if (fd < 0) {
+        *error = "cannot write in " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    auto fail = [&](const std::string &what, int code) {
+        *error = what + ": " + std::strerror(code);
+        unlink(temporary.c_str());
+        return false;
+    };
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote < 0) {
+            const int code = errno;
+            close(fd);
+            return fail("cannot write " + temporary, code);
+        }
+        done += static_cast<size_t>(wrote);
+    }
+    if (fchmod(fd, mode) != 0 || fsync(fd) != 0) {
+        const int code = errno;
+        close(fd);
+        return fail("cannot write " + temporary, code);
+    }
+    if (close(fd) != 0) {
+        return fail("cannot write " + temporary, errno);
+    }
+    const std::string path = folder + "/" + name;
+    if (replace) {
+        if (rename(temporary.c_str(), path.c_str()) != 0) {
+            return fail("cannot replace " + path, errno);
+        }
+    } else if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) !=
+               0) {
+        const int code = errno;
+        if (code != EINVAL && code != ENOSYS) {
+            return fail("cannot make " + path, code);
+        }
+        // A file system without the no-replace rename: a hard link also
+        // refuses to replace an entry.
+        if (link(temporary.c_str(), path.c_str()) != 0) {
+            return fail("cannot make " + path, errno);
+        }
+        unlink(temporary.c_str());
+    }
+    // The rename itself reaches the disk with the folder.
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
+}
+
+}  // namespace ntroot
