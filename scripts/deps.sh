@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev valgrind
-  libsqlite3-dev libsnmp-dev snmp snmpd libncurses-dev tmux
+  libsqlite3-dev sqlite3 libsnmp-dev snmp snmpd libncurses-dev tmux
   iproute2
 )
 
