@@ -10,56 +10,13 @@
 #include <gtest/gtest.h>
 
 #include "nt/registry.h"
+#include "scoped_fixtures.h"
 #include "nt/win32.h"
 
 namespace registry_test {
 
-// Sets an environment variable for as long as the object lives, then puts
-// back what was there.
-class ScopedEnv {
-public:
-    ScopedEnv(const char *name, const std::string &value) : name_(name) {
-        if (const char *old = std::getenv(name)) {
-            old_ = old;
-        }
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-    ScopedEnv(const ScopedEnv &) = delete;
-    ScopedEnv &operator=(const ScopedEnv &) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
-// A fresh folder, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ntreg-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "mkdtemp failed";
-        }
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using test_support::ScopedEnv;
+using test_support::TempDir;
 
 // A temporary root, $NTROOT while it lives; with a registry unless asked not.
 class TempRoot {

@@ -16,33 +16,13 @@
 #include "nt/registry.h"
 #include "nt/win32.h"
 #include "ntroot.h"
+#include "scoped_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char *name, const std::string &value) : name_(name) {
-        if (const char *old = std::getenv(name)) {
-            old_ = old;
-        }
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-    ScopedEnv(const ScopedEnv &) = delete;
-    ScopedEnv &operator=(const ScopedEnv &) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using test_support::ScopedEnv;
 
 std::string MakeTempDir() {
     std::string pattern = (fs::temp_directory_path() / "ntroot-XXXXXX").string();
