@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,9 +91,108 @@ const char DefaultConfig[] =
     "#   agentaddress udp:127.0.0.1:1161\n"
     "# Let SETs through to the agents (which refuse them with genErr):\n"
     "#   rwcommunity private 127.0.0.1\n"
-    "# An SNMPv3 user:\n"
-    "#   createUser admin SHA \"auth pass phrase\" AES \"privacy pass phrase\"\n"
-    "#   rouser admin\n";
+    "# SNMPv3 users: `snmpsvc user add NAME --auth-pass P --priv-pass Q` adds\n"
+    "# two lines here (and keeps this file readable by its owner only), e.g.\n"
+    "#   createUser admin SHA-256 \"auth pass phrase\" AES \"privacy pass phrase\"\n"
+    "#   rouser admin authPriv\n"
+    "# Answer SNMPv3 users only, no SNMPv1 and SNMPv2c (no community at all):\n"
+    "#   snmpsvcCommunity off\n"
+    "# Serve as an AgentX subagent of the system's snmpd instead of on an address\n"
+    "# of its own (snmpsvc run --agentx[=SOCKET] does the same). snmpd.conf then\n"
+    "# needs \"master agentx\", an agentXPerms that lets this user reach the socket,\n"
+    "# and its own etherlike and hr_device modules left out (snmpd -I -...);\n"
+    "# access is the master's. The subagent pings the master every\n"
+    "# agentxPingInterval seconds (default 5) and reconnects when it restarts:\n"
+    "#   agentxRole subagent\n"
+    "#   agentxSocket /var/agentx/master\n"
+    "#   agentxPingInterval 5\n";
+
+// The folder of our MIB modules: share/snmpsvc/mibs beside the program's
+// bin/ folder, else the source tree's mibs/ the program was built from.
+std::string MibSourceFolder(const std::string &program) {
+    const std::string beside = Dirname(Dirname(program)) + "/share/snmpsvc/mibs";
+    struct stat info;
+    if (stat(beside.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        return beside;
+    }
+    return SNMPSVC_MIB_SOURCE_DIR;
+}
+
+bool ReadWhole(const std::string &path, std::string *text) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    text->clear();
+    char buffer[8192];
+    ssize_t got = 0;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+        if (got > 0) {
+            text->append(buffer, static_cast<size_t>(got));
+        }
+    }
+    close(fd);
+    return got == 0;
+}
+
+// Writes text to path through a new file that replaces the old whole.
+bool ReplaceFile(const std::string &path, const std::string &text, std::string *error) {
+    const std::string temporary = path + ".new";
+    unlink(temporary.c_str());
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = "cannot write " + temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (close(fd) != 0 || !written || rename(temporary.c_str(), path.c_str()) != 0) {
+        unlink(temporary.c_str());
+        *error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+// Copies our MIB modules (*.txt) into root/mibs/, where snmptable -M finds
+// them; a module already there with the same text is left alone.
+bool EnsureMibs(const std::string &root, const std::string &program, bool *changed,
+                std::string *error) {
+    const std::string source = MibSourceFolder(program);
+    DIR *dir = opendir(source.c_str());
+    if (dir == nullptr) {
+        *error = "cannot read the MIB modules in " + source + ": " + std::strerror(errno);
+        return false;
+    }
+    std::vector<std::string> names;
+    while (const struct dirent *entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
+            names.push_back(name);
+        }
+    }
+    closedir(dir);
+    const std::string target = root + "/mibs";
+    if (mkdir(target.c_str(), 0755) != 0 && errno != EEXIST) {
+        *error = "cannot make " + target + ": " + std::strerror(errno);
+        return false;
+    }
+    for (const std::string &name : names) {
+        std::string text;
+        if (!ReadWhole(source + "/" + name, &text)) {
+            *error = "cannot read " + source + "/" + name;
+            return false;
+        }
+        std::string current;
+        if (ReadWhole(target + "/" + name, &current) && current == text) {
+            continue;
+        }
+        if (!ReplaceFile(target + "/" + name, text, error)) {
+            return false;
+        }
+        *changed = true;
+    }
+    return true;
+}
 
 // Writes the commented configuration file unless there is one.
 bool EnsureConfig(const std::string &root, bool *changed, std::string *error) {
@@ -199,7 +299,7 @@ bool InstallService(const std::string &root, const std::string &program, Install
     if (!EnsureServiceKey(program, &changed, error) || !EnsureKey(AgentListKey, &changed, error) ||
         !EnsureKey(PresenceKey, &changed, error) ||
         !EnsureNetLink(systemDir, net, &changed, error) ||
-        !EnsureConfig(root, &changed, error)) {
+        !EnsureConfig(root, &changed, error) || !EnsureMibs(root, program, &changed, error)) {
         return false;
     }
     result->changed = changed;

@@ -18,6 +18,10 @@
 //   snmp/snmpsvc.conf
 //       the service's Net-SNMP settings, every line a comment; an existing
 //       file is never touched
+//   mibs/
+//       our MIB modules (EtherLike-MIB, HOST-RESOURCES-MIB), for clients'
+//       -M option: share/snmpsvc/mibs beside the program's bin/ folder, else
+//       the source tree's mibs/; a module with the same text is not rewritten
 //
 // Only what differs is written, so a second install changes nothing; every
 // registry write is the registry's own single transaction.

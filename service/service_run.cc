@@ -133,6 +133,18 @@ int RunService(const RunOptions &options) {
     engine.listen = options.listen;
     engine.configDir = options.root + "/snmp";
     engine.persistentDir = options.root + "/snmp/persist";
+    engine.agentxSocket = options.agentxSocket;
+    if (options.agentx) {
+        engine.subagent = true;
+    } else if (!ConfiguredSubagent(engine.configDir + "/snmpsvc.conf", &engine.subagent,
+                                   &error)) {
+        LogLine(LOG_ERR, error);
+        return 1;
+    }
+    if (engine.subagent && !options.listen.empty()) {
+        LogLine(LOG_WARNING, "--listen " + options.listen +
+                                 " is left unused: the service is an AgentX subagent");
+    }
     if (!StartEngine(engine, &error)) {
         LogLine(LOG_ERR, error);
         return 1;

@@ -22,6 +22,13 @@ struct RunOptions {
     std::string root;    // the NT root, absolute
     std::string listen;  // empty: snmp/snmpsvc.conf's agentaddress, else udp:127.0.0.1:1161
     bool syslog = false;
+    // An AgentX subagent of the system's snmpd (snmp/snmpsvc.conf's
+    // "agentxRole subagent" asks for it too), through agentxSocket when
+    // one is given (else the configuration's agentxSocket, else the
+    // library's default). A subagent writes its pid file once started,
+    // whether or not the master is reachable yet: it keeps connecting.
+    bool agentx = false;
+    std::string agentxSocket;
 };
 
 // Runs the service; the process's exit status: 0 after a clean stop, 1

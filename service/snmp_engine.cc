@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <syslog.h>
@@ -21,10 +24,56 @@ namespace {
 constexpr char AppName[] = "snmpsvc";
 // NETSNMP_DS_AGENT_ROLE: 0 master agent, 1 AgentX subagent.
 constexpr int MasterRole = 0;
+constexpr int SubagentRole = 1;
+constexpr char DefaultAgentxSocket[] = "/var/agentx/master";
+constexpr char RoleToken[] = "agentxRole";
+
+bool g_subagent = false;
+std::string g_agentxSocket;  // from the command line; empty: the configuration's
 
 bool g_syslog = false;
 std::string g_partialLine;       // a library message not yet ended by a newline
 bool g_droppingBindings = false;  // after a response that could not be sent
+
+std::string AgentxSocket() {
+    const char *socket =
+        netsnmp_ds_get_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET);
+    return socket != nullptr ? socket : DefaultAgentxSocket;
+}
+
+// A subagent's library logs every failed attempt to reach the master,
+// every ping interval: the first failure is told in one line, the rest
+// are silent until the master has been reached again. False: drop line.
+bool LogAgentxLine(std::string *line) {
+    const std::string failed = "Warning: Failed to connect to the agentx master agent";
+    if (line->compare(0, failed.size(), failed) == 0) {
+        const int err = errno;
+        netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID,
+                               NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS, 1);
+        const int interval = netsnmp_ds_get_int(NETSNMP_DS_APPLICATION_ID,
+                                                NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL);
+        *line = "cannot connect to the AgentX master agent at " + AgentxSocket() + " (" +
+                (err == ENOENT         ? std::string("no such socket: is snmpd running with "
+                                                     "\"master agentx\"?")
+                 : err == EACCES       ? std::string("permission denied: see agentXPerms")
+                 : err == ECONNREFUSED ? std::string("connection refused: no master listens")
+                                       : std::string(std::strerror(err))) +
+                "); trying again every " + std::to_string(interval) + " seconds";
+        return true;
+    }
+    if (line->find("AgentX subagent connected") != std::string::npos) {
+        netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID,
+                               NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS, 0);
+        *line = "connected to the AgentX master agent at " + AgentxSocket();
+        return true;
+    }
+    if (line->find("AgentX master agent failed to respond to ping") != std::string::npos ||
+        line->find("AgentX master disconnected us") != std::string::npos) {
+        *line = "lost the AgentX master agent at " + AgentxSocket() + "; reconnecting";
+        return true;
+    }
+    return true;
+}
 
 // Writes one line of the log.
 void EmitLine(int priority, std::string line) {
@@ -34,6 +83,9 @@ void EmitLine(int priority, std::string line) {
         return;
     }
     g_droppingBindings = false;
+    if (g_subagent && !LogAgentxLine(&line)) {
+        return;
+    }
     const std::string unsent = "send response: ";
     if (line.compare(0, unsent.size(), unsent) == 0) {
         line = "cannot send a response: " + line.substr(unsent.size());
@@ -89,7 +141,65 @@ void RememberConfigLine(const char *line) {
 
 void OnStopReadable(int /*fd*/, void *stop) { *static_cast<bool *>(stop) = true; }
 
+// "snmpsvcCommunity off" switches SNMPv1 and SNMPv2c off: the library then
+// drops every message of those versions, whatever community it names, and
+// only SNMPv3 users are answered. "on" (the default) answers them.
+void OnCommunityLine(const char *token, char *value) {
+    std::istringstream words(value != nullptr ? value : "");
+    std::string setting;
+    std::string extra;
+    words >> setting >> extra;
+    if ((setting != "on" && setting != "off") || !extra.empty()) {
+        config_perror((std::string(token) + " must be \"on\" or \"off\"").c_str());
+        return;
+    }
+    const int off = setting == "off" ? 1 : 0;
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_V1, off);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_V2c, off);
+}
+
+// agentxRole was read before the library started (ConfiguredSubagent).
+void OnRoleLine(const char * /*token*/, char * /*value*/) {}
+
+// After the files are read, before the subagent connects: the command
+// line's socket wins over the configuration's agentxSocket.
+int OnConfigRead(int /*major*/, int /*minor*/, void * /*server*/, void * /*client*/) {
+    if (!g_agentxSocket.empty()) {
+        netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET,
+                              g_agentxSocket.c_str());
+    }
+    return SNMPERR_SUCCESS;
+}
+
 }  // namespace
+
+bool ConfiguredSubagent(const std::string &configFile, bool *subagent, std::string *error) {
+    *subagent = false;
+    std::ifstream file(configFile);
+    int number = 0;
+    for (std::string line; std::getline(file, line);) {
+        ++number;
+        std::istringstream words(line);
+        std::string token;
+        std::string value;
+        std::string extra;
+        words >> token;
+        if (strcasecmp(token.c_str(), RoleToken) != 0) {
+            continue;
+        }
+        words >> value >> extra;
+        if (value == "master" || value == "subagent") {
+            if (extra.empty()) {
+                *subagent = value == "subagent";
+                continue;
+            }
+        }
+        *error = configFile + " line " + std::to_string(number) + ": " + RoleToken +
+                 " must be \"master\" or \"subagent\"";
+        return false;
+    }
+    return true;
+}
 
 void LogLine(int priority, const std::string &text) { snmp_log(priority, "%s\n", text.c_str()); }
 
@@ -118,8 +228,12 @@ bool StartEngine(const EngineOptions &options, std::string *error) {
     set_configuration_directory(options.configDir.c_str());
     set_persistent_directory(options.persistentDir.c_str());
 
-    // Master agent, no smux, no line per request from the TCP wrappers.
-    netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, MasterRole);
+    // Master agent or AgentX subagent, no smux, no line per request from
+    // the TCP wrappers.
+    g_subagent = options.subagent;
+    g_agentxSocket = options.agentxSocket;
+    netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE,
+                           options.subagent ? SubagentRole : MasterRole);
     netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID,
                            NETSNMP_DS_AGENT_DONT_LOG_TCPWRAPPERS_CONNECTS, 1);
     std::string exclusions = "-smux";
@@ -129,15 +243,34 @@ bool StartEngine(const EngineOptions &options, std::string *error) {
         *error = "the SNMP agent library did not initialise";
         return false;
     }
+    register_app_config_handler(RoleToken, OnRoleLine, nullptr, "master|subagent");
+    register_app_config_handler("snmpsvcCommunity", OnCommunityLine, nullptr, "on|off");
+    if (options.subagent) {
+        // Reconnects when the master restarts; agentxPingInterval wins.
+        netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
+                           DefaultAgentxPingInterval);
+        if (!options.agentxSocket.empty()) {
+            netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET,
+                                  options.agentxSocket.c_str());
+            netsnmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_POST_READ_CONFIG,
+                                      OnConfigRead, nullptr, NETSNMP_CALLBACK_HIGHEST_PRIORITY);
+        }
+    }
     return true;
 }
 
 bool OpenListener(const EngineOptions &options, std::string *error) {
     // Read access for the loopback addresses; the configuration file adds
     // whatever else a site wants (rwcommunity, rouser, agentaddress).
-    RememberConfigLine("rocommunity public 127.0.0.1");
-    RememberConfigLine("rocommunity6 public ::1");
-    init_snmp(AppName);
+    // A subagent has none of its own: access is the master's.
+    if (!options.subagent) {
+        RememberConfigLine("rocommunity public 127.0.0.1");
+        RememberConfigLine("rocommunity6 public ::1");
+    }
+    init_snmp(AppName);  // a subagent starts connecting here
+    if (options.subagent) {
+        return true;
+    }
     // The command line wins over the configuration's agentaddress, which
     // wins over the default. (agentaddress adds to what is set before the
     // files are read, so the default is set only after.)
@@ -164,6 +297,9 @@ bool OpenListener(const EngineOptions &options, std::string *error) {
 }
 
 std::string ListenAddress() {
+    if (g_subagent) {
+        return "AgentX master at " + AgentxSocket();
+    }
     const char *ports =
         netsnmp_ds_get_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_PORTS);
     return ports != nullptr ? ports : DefaultListenAddress;

@@ -27,11 +27,27 @@ namespace snmpsvc {
 
 constexpr char DefaultListenAddress[] = "udp:127.0.0.1:1161";
 
+// Seconds between a subagent's pings of its master, and between its
+// attempts to reach a master it lost or never reached (the configuration's
+// agentxPingInterval wins).
+constexpr int DefaultAgentxPingInterval = 5;
+
 struct EngineOptions {
     std::string listen;         // transport address; empty: the configuration's or the default
     std::string configDir;      // holds snmpsvc.conf
     std::string persistentDir;  // the library's own state
+    // AgentX subagent of a master agent (the system's snmpd) instead of a
+    // master of our own: serves through the master, opens no address.
+    bool subagent = false;
+    // The master's AgentX socket; empty: the configuration's agentxSocket,
+    // else the library's default (/var/agentx/master).
+    std::string agentxSocket;
 };
+
+// The role the configuration file asks for: its last "agentxRole master"
+// or "agentxRole subagent" line (master when there is none, or no file).
+// False with *error for another value.
+bool ConfiguredSubagent(const std::string &configFile, bool *subagent, std::string *error);
 
 // Sends the service's log (LogLine and the library's own messages) to the
 // system log or to standard error, one line per message prefixed with
@@ -49,10 +65,13 @@ bool RegisterAgentView(snmphost::ExtensionAgent *agent, const std::string &name,
                        std::string *error);
 
 // Reads the configuration and opens the listening address. False with
-// *error when the address cannot be opened.
+// *error when the address cannot be opened. A subagent opens no address:
+// it starts connecting to its master (and keeps trying every ping
+// interval, with one line in the log while the master cannot be reached).
 bool OpenListener(const EngineOptions &options, std::string *error);
 
-// The address the engine listens on (after OpenListener).
+// The address the engine listens on (after OpenListener); for a subagent,
+// "AgentX master at SOCKET".
 std::string ListenAddress();
 
 // Answers requests until stopFd becomes readable: true then, false when

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -29,7 +30,8 @@ using Clock = std::chrono::steady_clock;
 
 const char Usage[] =
     "Usage: snmp_load [--requests N] [--version 1|2c] [--community C] [--start OID]\n"
-    "                 [--bulk R] [--outstanding N] [--timeout MS] [--pid PID] ADDRESS\n"
+    "                 [--bulk R | --get] [--subtree] [--outstanding N] [--timeout MS]\n"
+    "                 [--pid PID] ADDRESS\n"
     "\n"
     "Walks the agent at ADDRESS (e.g. udp:127.0.0.1:1161) with GETNEXT, or with\n"
     "GETBULK of max-repetitions R, starting over at OID (default .1) whenever a\n"
@@ -37,7 +39,9 @@ const char Usage[] =
     "second, latency percentiles, errors and time-outs, and with --pid the\n"
     "resident memory of the agent's process before and after. --outstanding\n"
     "runs that many walks at once (default 1); --timeout is per request, in ms,\n"
-    "before its one retry (default 1000).\n";
+    "before its one retry (default 1000). --subtree ends a walk where it leaves\n"
+    "OID's subtree (to walk one table); --get sends GETs of OID instead of walks.\n"
+    "With --pid, the agent's open descriptors are counted before and after too.\n";
 
 struct Options {
     std::string address;
@@ -49,6 +53,8 @@ struct Options {
     long outstanding = 1;
     long timeoutMs = 1000;
     long pid = 0;
+    bool subtree = false;  // a walk ends where it leaves the start's subtree
+    bool get = false;      // GETs of the start name instead of walks
 };
 
 struct Load;
@@ -75,6 +81,20 @@ struct Load {
     std::vector<uint32_t> latencyUs;
 };
 
+long OpenDescriptors(long pid) {
+    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    DIR *folder = opendir(dir.c_str());
+    if (folder == nullptr) {
+        return -1;
+    }
+    long count = 0;
+    while (const struct dirent *entry = readdir(folder)) {
+        count += entry->d_name[0] != '.';
+    }
+    closedir(folder);
+    return count;
+}
+
 long ResidentKb(long pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
@@ -94,8 +114,9 @@ void Send(Slot *slot) {
     if (load.sent >= load.options.requests || load.failed) {
         return;
     }
-    netsnmp_pdu *request = snmp_pdu_create(load.options.bulk > 0 ? SNMP_MSG_GETBULK
-                                                                  : SNMP_MSG_GETNEXT);
+    netsnmp_pdu *request = snmp_pdu_create(load.options.get       ? SNMP_MSG_GET
+                                           : load.options.bulk > 0 ? SNMP_MSG_GETBULK
+                                                                   : SNMP_MSG_GETNEXT);
     if (load.options.bulk > 0) {
         request->non_repeaters = 0;
         request->max_repetitions = load.options.bulk;
@@ -143,8 +164,14 @@ int OnResponse(int operation, netsnmp_session *, int, netsnmp_pdu *pdu, void *ma
                 ended = true;
                 break;
             }
+            if (load.options.subtree &&
+                (var->name_length < load.start.size() ||
+                 std::memcmp(var->name, load.start.data(), load.start.size() * sizeof(oid)) != 0)) {
+                ended = true;
+                break;
+            }
         }
-        if (last == nullptr) {
+        if (last == nullptr || load.options.get) {
             ended = true;
         } else if (!ended) {
             slot->cursor.assign(last->name, last->name + last->name_length);
@@ -180,6 +207,10 @@ bool ParseArgs(int argc, char **argv, Options *options) {
             if (!number(&options->timeoutMs)) return false;
         } else if (arg == "--pid" && hasValue) {
             if (!number(&options->pid)) return false;
+        } else if (arg == "--subtree") {
+            options->subtree = true;
+        } else if (arg == "--get") {
+            options->get = true;
         } else if (arg == "--community" && hasValue) {
             options->community = argv[++i];
         } else if (arg == "--start" && hasValue) {
@@ -199,7 +230,8 @@ bool ParseArgs(int argc, char **argv, Options *options) {
             return false;
         }
     }
-    return !options->address.empty() && !(options->bulk > 0 && options->version == SNMP_VERSION_1);
+    return !options->address.empty() &&
+           !(options->bulk > 0 && (options->version == SNMP_VERSION_1 || options->get));
 }
 
 uint32_t Percentile(std::vector<uint32_t> &sorted, double fraction) {
@@ -249,6 +281,7 @@ int main(int argc, char **argv) {
     load.latencyUs.reserve(static_cast<size_t>(options.requests));
 
     const long rssBefore = options.pid > 0 ? ResidentKb(options.pid) : -1;
+    const long fdsBefore = options.pid > 0 ? OpenDescriptors(options.pid) : -1;
     std::vector<Slot> slots(static_cast<size_t>(options.outstanding));
     const Clock::time_point begin = Clock::now();
     for (Slot &slot : slots) {
@@ -272,13 +305,15 @@ int main(int argc, char **argv) {
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     const long rssAfter = options.pid > 0 ? ResidentKb(options.pid) : -1;
+    const long fdsAfter = options.pid > 0 ? OpenDescriptors(options.pid) : -1;
     snmp_close(load.session);
 
     std::sort(load.latencyUs.begin(), load.latencyUs.end());
     std::printf("target           %s (%s, %s)\n", options.address.c_str(),
                 options.version == SNMP_VERSION_1 ? "SNMPv1" : "SNMPv2c",
-                options.bulk > 0 ? ("GETBULK x" + std::to_string(options.bulk)).c_str()
-                                 : "GETNEXT");
+                options.get        ? "GET"
+                : options.bulk > 0 ? ("GETBULK x" + std::to_string(options.bulk)).c_str()
+                                   : "GETNEXT");
     std::printf("requests         %ld answered, %ld timed out, %ld errors, %ld walks\n",
                 load.answered, load.timeouts, load.errors, load.walks);
     std::printf("bindings         %ld\n", load.bindings);
@@ -293,6 +328,7 @@ int main(int argc, char **argv) {
     if (options.pid > 0) {
         std::printf("agent RSS        %ld kB before, %ld kB after (%+ld kB)\n", rssBefore,
                     rssAfter, rssAfter - rssBefore);
+        std::printf("agent fds        %ld before, %ld after\n", fdsBefore, fdsAfter);
     }
     return load.failed ? 1 : 0;
 }
