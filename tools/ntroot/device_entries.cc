@@ -2,6 +2,7 @@
 #include "device_entries.h"
 
 #include "adapter_statistics.h"
+#include "simulated_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,38 +19,11 @@ namespace ntroot {
 
 namespace {
 
-// Reads a simulated adapter file; false with *problem when it cannot.
-bool ReadWhole(const std::string &path, std::string *text, std::string *problem) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *problem = std::strerror(errno);
-        return false;
-    }
-    char chunk[4096];
-    for (;;) {
-        const ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            *problem = std::strerror(errno);
-            close(fd);
-            return false;
-        }
-        if (got == 0) {
-            break;
-        }
-        text->append(chunk, static_cast<size_t>(got));
-    }
-    close(fd);
-    return true;
-}
-
 // An interface folder's duplex as the kernel tells it: "full", "half", or
 // empty when it does not say (a link that is down, a virtual interface).
 std::string ReadDuplex(const std::string &folder) {
     std::string text, problem;
-    if (!ReadWhole(folder + "/duplex", &text, &problem)) {
+    if (!ReadWholeFile(folder + "/duplex", &text, &problem)) {
         return {};
     }
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
@@ -185,7 +159,7 @@ DeviceEntry ClassifyDeviceEntry(const std::string &folder, const std::string &na
     }
     if (S_ISREG(info.st_mode)) {
         std::string text;
-        if (!ReadWhole(path, &text, &entry.problem)) {
+        if (!ReadWholeFile(path, &text, &entry.problem)) {
             entry.kind = DeviceEntry::Kind::kUnreadable;
             return entry;
         }
