@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev valgrind
   libsqlite3-dev sqlite3 libsnmp-dev snmp snmpd libncurses-dev tmux
-  iproute2
+  iproute2 ccache
 )
 
 missing=()
