@@ -4,7 +4,9 @@
 // the kernel device X, which is the entry X of the NT root's Device folder.
 // A regular file there is a simulated adapter (simulated_adapter.h); a
 // folder, or a link to one, of a network interface's shape is a real
-// adapter (interface_adapter.h). Kernel
+// adapter (interface_adapter.h). Either is read safely at every query
+// (device_reads.h), and a change in whether it answers is logged once
+// (adapter_health.h). Kernel
 // object names are case-insensitive, so an entry whose name differs only in
 // case is found too.
 #include <cerrno>
@@ -29,17 +31,6 @@
 namespace nt {
 
 namespace {
-
-class SimulatedAdapterDevice : public AdapterDevice {
-public:
-    explicit SimulatedAdapterDevice(std::string path) : path_(std::move(path)) {}
-    DWORD QueryStatistic(DWORD statistic, uint32_t *value) override {
-        return ReadSimulatedStatistic(path_, statistic, value);
-    }
-
-private:
-    std::string path_;
-};
 
 bool StartsWithNoCase(const std::string &text, const char *prefix) {
     return strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
@@ -78,7 +69,7 @@ HANDLE Fail(DWORD code) {
 
 }  // namespace nt
 
-extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD /*shareMode*/,
+extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD /*desiredAccess*/, DWORD /*shareMode*/,
                               LPSECURITY_ATTRIBUTES /*security*/, DWORD /*creationDisposition*/,
                               DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) {
     using namespace nt;
@@ -119,7 +110,7 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD /*shar
             return INVALID_HANDLE_VALUE;
         }
         DWORD error = ERROR_SUCCESS;
-        auto adapter = OpenInterfaceAdapter(resolved, &error);
+        auto adapter = OpenInterfaceAdapter(entry, resolved, "\\Device\\" + name, &error);
         if (adapter == nullptr) {
             return Fail(error);
         }
@@ -131,16 +122,13 @@ extern "C" HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD /*shar
         return Fail(ERROR_NOT_SUPPORTED);
     }
     // The driver is asked through the file, so the caller must be able to
-    // read it; the open checks that now rather than at the first query.
-    if ((desiredAccess & (GENERIC_READ | GENERIC_WRITE)) != 0) {
-        const int fd = open(entry.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            SetLastErrorFromErrno(errno, "open", entry);
-            return INVALID_HANDLE_VALUE;
-        }
-        close(fd);
+    // read it: the open reads it now rather than at the first query.
+    DWORD error = ERROR_SUCCESS;
+    auto adapter = OpenSimulatedAdapter(entry, "\\Device\\" + name, &error);
+    if (adapter == nullptr) {
+        return Fail(error);
     }
-    return InsertHandle(std::make_shared<SimulatedAdapterDevice>(entry));
+    return InsertHandle(adapter);
 }
 
 extern "C" BOOL DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID inBuffer, DWORD inSize,

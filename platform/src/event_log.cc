@@ -8,8 +8,8 @@
 //
 // The event type sets the severity (error, warning, or info); the facility
 // is daemon. Line ends in the strings are folded into spaces, since a record
-// is one line. Each source keeps its own socket, so sources never share the
-// process-wide state of openlog().
+// is one line (system_log.h). Each source keeps its own socket, so sources
+// never share the process-wide state of openlog().
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +24,7 @@
 #include "errors.h"
 #include "handles.h"
 #include "nt/win32.h"
+#include "system_log.h"
 
 namespace nt {
 
@@ -32,61 +33,16 @@ namespace {
 class EventSource : public KernelObject {
 public:
     explicit EventSource(std::string name) : name_(std::move(name)) {}
-    ~EventSource() override {
-        if (socket_ >= 0) {
-            close(socket_);
-        }
-    }
 
-    // Sends one record; the Win32 error, or ERROR_SUCCESS.
-    DWORD Send(const std::string &record) {
-        std::lock_guard<std::mutex> guard(lock_);
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            if (socket_ < 0 && !Connect()) {
-                return lastError_;
-            }
-            if (send(socket_, record.data(), record.size(), MSG_NOSIGNAL) >= 0) {
-                return ERROR_SUCCESS;
-            }
-            lastError_ = ErrorFromErrno(errno, "send", path_);
-            close(socket_);  // the log daemon may have restarted: try once more
-            socket_ = -1;
-        }
-        return lastError_;
-    }
+    // Sends one record, waiting for the log as syslog() does; the Win32
+    // error, or ERROR_SUCCESS.
+    DWORD Send(const std::string &record) { return socket_.Send(record, true); }
 
     const std::string &name() const { return name_; }
 
 private:
-    bool Connect() {
-        const char *configured = std::getenv("NT_SYSLOG_SOCKET");
-        path_ = configured != nullptr && configured[0] != '\0' ? configured : "/dev/log";
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (path_.size() >= sizeof address.sun_path) {
-            lastError_ = ERROR_INVALID_NAME;
-            return false;
-        }
-        std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
-        socket_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (socket_ < 0) {
-            lastError_ = ErrorFromErrno(errno, "socket", path_);
-            return false;
-        }
-        if (connect(socket_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-            lastError_ = ErrorFromErrno(errno, "connect", path_);
-            close(socket_);
-            socket_ = -1;
-            return false;
-        }
-        return true;
-    }
-
     std::string name_;
-    std::string path_;
-    std::mutex lock_;
-    int socket_ = -1;
-    DWORD lastError_ = ERROR_SUCCESS;
+    SyslogSocket socket_;
 };
 
 int Severity(WORD type) {
@@ -127,31 +83,20 @@ BOOL ReportEventA(HANDLE eventSource, WORD type, WORD category, DWORD eventId, P
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    char stamp[32];
-    const time_t now = time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-    strftime(stamp, sizeof stamp, "%b %e %H:%M:%S", &local);
-
-    std::string record = "<" + std::to_string(LOG_DAEMON | nt::Severity(type)) + ">" + stamp +
-                         " " + source->name() + "[" + std::to_string(getpid()) +
-                         "]: event " + std::to_string(eventId);
+    std::string text = "event " + std::to_string(eventId);
     if (category != 0) {
-        record += " category " + std::to_string(category);
+        text += " category " + std::to_string(category);
     }
-    record += ":";
+    text += ":";
     for (WORD i = 0; i < numStrings; ++i) {
-        std::string text = strings[i] != nullptr ? strings[i] : "";
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-            text.pop_back();
+        std::string string = strings[i] != nullptr ? strings[i] : "";
+        while (!string.empty() && (string.back() == '\n' || string.back() == '\r')) {
+            string.pop_back();
         }
-        for (char &c : text) {
-            if (c == '\n' || c == '\r') {
-                c = ' ';
-            }
-        }
-        record += " " + text;
+        text += " " + string;
     }
+    const std::string record =
+        nt::SyslogRecord(nt::Severity(type), source->name(), text);
     const DWORD answer = source->Send(record);
     if (answer != ERROR_SUCCESS) {
         SetLastError(answer);

@@ -2,15 +2,19 @@
 #include "interface_adapter.h"
 
 #include <linux/ethtool_netlink.h>
-#include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <set>
 
+#include "adapter_health.h"
+#include "device_reads.h"
 #include "errors.h"
 #include "ethtool_stats.h"
 #include "simulated_adapter.h"
@@ -20,6 +24,9 @@ namespace nt {
 namespace {
 
 constexpr int NoAttribute = -1;
+
+// The most a counter file may hold ("18446744073709551615\n" is 21).
+constexpr size_t CounterFileCap = 64;
 
 struct StatisticSource {
     DWORD statistic;
@@ -43,6 +50,7 @@ const StatisticSource Sources[] = {
     {0x01020206, ETHTOOL_A_STATS_ETH_MAC_13_CS_ERR, "tx_carrier_errors", true},
     {0x01020203, ETHTOOL_A_STATS_ETH_MAC_15_RX_INT_ERR, "rx_fifo_errors", false},
 };
+constexpr size_t SourceCount = sizeof Sources / sizeof Sources[0];
 
 const StatisticSource *FindSource(DWORD statistic) {
     for (const StatisticSource &source : Sources) {
@@ -63,37 +71,22 @@ bool IsFolder(const std::string &path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Reads a small sysfs file; ERROR_SUCCESS with its text.
-DWORD ReadSmallFile(const std::string &path, std::string *text) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return ErrorFromErrno(errno, "open", path);
-    }
-    char buffer[64];  // a counter, or a duplex word
-    ssize_t got;
-    do {
-        got = read(fd, buffer, sizeof buffer);
-    } while (got < 0 && errno == EINTR);
-    const int readError = errno;
-    close(fd);
-    if (got < 0) {
-        return ErrorFromErrno(readError, "read", path);  // EINVAL: duplex of a link that is down
-    }
-    text->assign(buffer, static_cast<size_t>(got));
-    return ERROR_SUCCESS;
+bool AskEthtool(const std::string &folder) {
+    // Only a folder of the kernel's names an interface ethtool knows; other
+    // folders of the same shape (fixtures) have their files only.
+    return EthtoolTransportReplaced() || folder.compare(0, 5, "/sys/") == 0;
 }
 
 class InterfaceAdapterDevice : public AdapterDevice {
 public:
-    InterfaceAdapterDevice(std::string folder, bool askEthtool)
-        : folder_(std::move(folder)), ifname_(Basename(folder_)), askEthtool_(askEthtool) {
-        // Which statistics eth-mac gives is settled now, once, so that a
-        // counter keeps its source for as long as the adapter is open.
-        EthMacCounters counters;
-        if (askEthtool_ && QueryEthMacCounters(ifname_, &counters) == ERROR_SUCCESS) {
-            for (const auto &counter : counters) {
-                fromEthMac_.insert(counter.first);
-            }
+    InterfaceAdapterDevice(std::string entry, const std::string &folder, const std::string &name)
+        : entry_(std::move(entry)),
+          health_(AdapterHealth::For(entry_, name, "interface " + Basename(folder))) {
+        Bind(folder);
+        struct stat info;
+        if (stat(entry_.c_str(), &info) == 0) {
+            device_ = info.st_dev;
+            inode_ = info.st_ino;
         }
     }
 
@@ -102,30 +95,39 @@ public:
         if (source == nullptr) {
             return ERROR_NOT_SUPPORTED;
         }
-        if (source->ethMac != NoAttribute && fromEthMac_.count(static_cast<uint16_t>(source->ethMac))) {
-            EthMacCounters counters;
-            const DWORD answer = QueryEthMacCounters(ifname_, &counters);
+        std::lock_guard<std::mutex> guard(lock_);
+        const Fault fault = Follow();
+        if (fault.kind != Fault::kNone) {
+            health_->Failing(fault);
+            return FaultError(fault);
+        }
+        if (source->ethMac != NoAttribute && ((fromEthMac_ >> source->ethMac) & 1) != 0) {
+            EthMacValues counters;
+            const DWORD answer = QueryEthMacValues(ifname_, &counters);
+            if (answer == ERROR_DEV_NOT_EXIST) {
+                health_->Failing({Fault::kVanished, ENODEV});
+                return answer;
+            }
             if (answer != ERROR_SUCCESS) {
                 return answer;
             }
-            auto found = counters.find(static_cast<uint16_t>(source->ethMac));
-            if (found == counters.end()) {
+            health_->Answering();
+            if (!counters.Has(static_cast<unsigned>(source->ethMac))) {
                 return ERROR_NOT_SUPPORTED;
             }
-            *value = static_cast<uint32_t>(found->second);
+            *value = static_cast<uint32_t>(counters.value[source->ethMac]);
             return ERROR_SUCCESS;
         }
-        if (!IsFolder(folder_ + "/statistics")) {
-            return ERROR_DEV_NOT_EXIST;  // the interface has gone
-        }
         if (source->halfDuplexOnly && !HalfDuplex()) {
+            health_->Answering();
             *value = 0;
             return ERROR_SUCCESS;
         }
         if (source->file == nullptr) {
+            health_->Answering();
             return ERROR_NOT_SUPPORTED;
         }
-        return ReadCounterFile(folder_ + "/statistics/" + source->file, value);
+        return ReadCounter(*source, static_cast<size_t>(source - Sources), value);
     }
 
     std::string Describe(DWORD statistic) {
@@ -133,7 +135,7 @@ public:
         if (source == nullptr) {
             return "none";
         }
-        if (source->ethMac != NoAttribute && fromEthMac_.count(static_cast<uint16_t>(source->ethMac))) {
+        if (source->ethMac != NoAttribute && ((fromEthMac_ >> source->ethMac) & 1) != 0) {
             return "eth-mac";
         }
         std::string file = source->file != nullptr ? std::string("statistics/") + source->file : "";
@@ -144,58 +146,172 @@ public:
     }
 
 private:
-    bool HalfDuplex() const {
-        std::string text;
-        if (ReadSmallFile(folder_ + "/duplex", &text) != ERROR_SUCCESS) {
-            return false;  // unreadable (a link that is down, or none): not half
+    // Takes folder as the interface read from now: its files are opened
+    // afresh, and which statistics eth-mac gives is settled, once for as
+    // long as it stays the interface read, so that a counter keeps its
+    // source.
+    void Bind(const std::string &folder) {
+        folder_ = folder;
+        ifname_ = Basename(folder_);
+        for (KeptFile &file : files_) {
+            file.Close();
         }
-        return text.compare(0, 4, "half") == 0;
+        duplex_.Close();
+        struct statfs filesystem;
+        onSysfs_ = statfs(folder_.c_str(), &filesystem) == 0 && filesystem.f_type == SYSFS_MAGIC;
+        fromEthMac_ = 0;
+        EthMacValues counters;
+        if (AskEthtool(folder_) && QueryEthMacValues(ifname_, &counters) == ERROR_SUCCESS) {
+            fromEthMac_ = counters.present;
+        }
     }
 
-    static DWORD ReadCounterFile(const std::string &path, uint32_t *value) {
-        std::string text;
-        const DWORD answer = ReadSmallFile(path, &text);
-        if (answer != ERROR_SUCCESS) {
-            return answer == ERROR_FILE_NOT_FOUND ? ERROR_NOT_SUPPORTED : answer;
+    // Makes sure the entry still leads to the folder read; follows it to
+    // another interface folder when it leads there now.
+    Fault Follow() {
+        struct stat info;
+        if (stat(entry_.c_str(), &info) != 0) {
+            const int err = errno;
+            ErrorFromErrno(err, "stat", entry_);
+            return FaultFromErrno(err);
         }
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
-            text.pop_back();
+        if (info.st_dev == device_ && info.st_ino == inode_) {
+            return {};
+        }
+        if (!S_ISDIR(info.st_mode)) {
+            return {Fault::kNotInterface, 0};
+        }
+        char resolved[PATH_MAX];
+        if (realpath(entry_.c_str(), resolved) == nullptr) {
+            return FaultFromErrno(errno);
+        }
+        if (!IsFolder(std::string(resolved) + "/statistics")) {
+            return {Fault::kNotInterface, 0};
+        }
+        Trace("%s: now interface folder %s", entry_.c_str(), resolved);
+        Bind(resolved);
+        health_->SetSource("interface " + ifname_);
+        device_ = info.st_dev;
+        inode_ = info.st_ino;
+        return {};
+    }
+
+    // Reads a kept file of the folder (opening it when needed) into
+    // buffer: the count read, or -1 with *fault.
+    ssize_t ReadKept(KeptFile *file, const char *name, char *buffer, size_t size, Fault *fault) {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            // Out of sysfs (fixtures), a file renamed over or removed is
+            // told by its link count; sysfs fails the read instead.
+            if (file->IsOpen() && !onSysfs_ && file->Unlinked()) {
+                file->Close();
+            }
+            if (!file->IsOpen()) {
+                *fault = file->Open(folder_ + "/" + name);
+                if (fault->kind != Fault::kNone) {
+                    return -1;
+                }
+            }
+            const ssize_t got = file->Read(buffer, size);
+            if (got >= 0) {
+                return got;
+            }
+            const int err = errno;
+            *fault = FaultFromErrno(err);
+            if (err != ENODEV) {
+                // The attribute fails (EINVAL: duplex of a link that is
+                // down); the file stays open for the next read.
+                break;
+            }
+            file->Close();
+            // ENODEV: the interface went; the entry may lead to a new one.
+            const Fault followed = Follow();
+            if (followed.kind != Fault::kNone) {
+                *fault = followed;
+                return -1;
+            }
+        }
+        return -1;
+    }
+
+    bool HalfDuplex() {
+        char text[16];
+        Fault fault;
+        const ssize_t got = ReadKept(&duplex_, "duplex", text, sizeof text, &fault);
+        // Unreadable (a link that is down, or none): not half.
+        return got >= 4 && std::memcmp(text, "half", 4) == 0;
+    }
+
+    DWORD ReadCounter(const StatisticSource &source, size_t index, uint32_t *value) {
+        char path[64];
+        std::snprintf(path, sizeof path, "statistics/%s", source.file);
+        char text[CounterFileCap + 1];
+        Fault fault;
+        const ssize_t got = ReadKept(&files_[index], path, text, sizeof text, &fault);
+        if (got < 0) {
+            if (fault.kind == Fault::kVanished && IsFolder(folder_ + "/statistics")) {
+                // The interface is there without this file: a counter it
+                // does not keep.
+                health_->Answering();
+                health_->StatisticSettled(source.statistic, false);
+                return ERROR_NOT_SUPPORTED;
+            }
+            if (fault.kind == Fault::kVanished) {
+                health_->Failing(fault);
+            } else {
+                health_->Answering();
+                health_->StatisticFailing(source.statistic, fault, path);
+            }
+            return FaultError(fault);
+        }
+        health_->Answering();
+        if (static_cast<size_t>(got) > CounterFileCap) {
+            health_->StatisticFailing(source.statistic, {Fault::kTooLarge, 0}, path);
+            return FaultError({Fault::kTooLarge, 0});
+        }
+        size_t length = static_cast<size_t>(got);
+        while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == ' ')) {
+            --length;
         }
         uint64_t number = 0;
-        if (!ParseStatisticNumber(text, &number)) {
-            Trace("%s: not a counter: \"%s\"", path.c_str(), text.c_str());
+        if (!ParseStatisticNumber(std::string_view(text, length), &number)) {
+            Trace("%s/%s: not a counter", folder_.c_str(), path);
+            health_->StatisticFailing(source.statistic, {Fault::kMalformed, 0}, path);
             return ERROR_INVALID_DATA;
         }
+        health_->StatisticSettled(source.statistic, true);
         *value = static_cast<uint32_t>(number);  // modulo 2^32, as a Counter32 wraps
         return ERROR_SUCCESS;
     }
 
+    std::mutex lock_;
+    const std::string entry_;
+    std::shared_ptr<AdapterHealth> health_;
     std::string folder_;
     std::string ifname_;
-    bool askEthtool_;
-    std::set<uint16_t> fromEthMac_;
+    dev_t device_ = 0;  // the folder the entry led to when last followed
+    ino_t inode_ = 0;
+    bool onSysfs_ = false;
+    uint64_t fromEthMac_ = 0;  // bit n: eth-mac attribute n is the source
+    KeptFile files_[SourceCount];
+    KeptFile duplex_;
 };
-
-bool AskEthtool(const std::string &folder) {
-    // Only a folder of the kernel's names an interface ethtool knows; other
-    // folders of the same shape (fixtures) have their files only.
-    return EthtoolTransportReplaced() || folder.compare(0, 5, "/sys/") == 0;
-}
 
 }  // namespace
 
-std::shared_ptr<AdapterDevice> OpenInterfaceAdapter(const std::string &folder, DWORD *error) {
+std::shared_ptr<AdapterDevice> OpenInterfaceAdapter(const std::string &entry,
+                                                    const std::string &folder,
+                                                    const std::string &name, DWORD *error) {
     if (!IsFolder(folder + "/statistics")) {
         *error = ERROR_NOT_SUPPORTED;
         Trace("%s: not a network interface folder (no statistics/)", folder.c_str());
         return nullptr;
     }
-    return std::make_shared<InterfaceAdapterDevice>(folder, AskEthtool(folder));
+    return std::make_shared<InterfaceAdapterDevice>(entry, folder, name);
 }
 
 std::string DescribeInterfaceSource(const std::string &folder, DWORD statistic) {
     DWORD error = ERROR_SUCCESS;
-    auto device = OpenInterfaceAdapter(folder, &error);
+    auto device = OpenInterfaceAdapter(folder, folder, folder, &error);
     if (device == nullptr) {
         return "none";
     }

@@ -13,6 +13,16 @@
 // never increment in full-duplex mode (RFC 3635): while the link is not
 // known to be half duplex, those answer 0 unless eth-mac gives them. On a
 // half-duplex link a statistic with no source fails its query.
+//
+// The statistics files (and duplex) are kept open once read and read again
+// with pread at offset 0, for which the kernel makes the value anew. At
+// every query a stat of the Device entry tells whether it still leads to
+// the same interface folder; when the interface was deleted and made again,
+// renamed, or the entry changed, the files are opened afresh where it leads
+// now (a read that fails with ENODEV does the same). Files are opened
+// without blocking and only regular ones are read, a counter at most
+// CounterFileCap bytes: a fixture folder holding a pipe or a device node
+// fails that statistic's query at once.
 #ifndef PLATFORM_INTERFACE_ADAPTER_H
 #define PLATFORM_INTERFACE_ADAPTER_H
 
@@ -24,9 +34,12 @@
 
 namespace nt {
 
-// Opens the interface whose folder is folder (a resolved path). Null with
-// *error when it is not an interface folder.
-std::shared_ptr<AdapterDevice> OpenInterfaceAdapter(const std::string &folder, DWORD *error);
+// Opens the interface whose folder is folder (a resolved path), reached
+// through the Device entry entry, for the kernel device name (\Device\Vxlnk1).
+// Null with *error when it is not an interface folder.
+std::shared_ptr<AdapterDevice> OpenInterfaceAdapter(const std::string &entry,
+                                                    const std::string &folder,
+                                                    const std::string &name, DWORD *error);
 
 // Where a statistic comes from, for tools and tests: "eth-mac", a
 // statistics/ file name, "0 (full duplex)" style text, or "none".

@@ -1,18 +1,12 @@
 // Simulated adapters; see simulated_adapter.h.
 #include "simulated_adapter.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
-
-#include "errors.h"
-
 namespace nt {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
 int DigitValue(char c, int base) {
     int digit = -1;
@@ -29,7 +23,7 @@ int DigitValue(char c, int base) {
 // Reads the digits of a number as the file writes it (decimal, or
 // hexadecimal after 0x), keeping the result modulo 2^64; *wrapped tells
 // whether it did not fit. False when the text is not such a number.
-bool ParseDigits(const std::string &text, uint64_t *value, bool *wrapped) {
+bool ParseDigits(std::string_view text, uint64_t *value, bool *wrapped) {
     size_t i = 0;
     int base = 10;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
@@ -58,7 +52,7 @@ bool ParseDigits(const std::string &text, uint64_t *value, bool *wrapped) {
 
 }  // namespace
 
-bool ParseStatisticNumber(const std::string &text, uint64_t *value) {
+bool ParseStatisticNumber(std::string_view text, uint64_t *value) {
     uint64_t result = 0;
     bool wrapped = false;
     if (!ParseDigits(text, &result, &wrapped) || wrapped) {
@@ -68,7 +62,7 @@ bool ParseStatisticNumber(const std::string &text, uint64_t *value) {
     return true;
 }
 
-bool ParseCounterValue(const std::string &text, uint32_t *value) {
+bool ParseCounterValue(std::string_view text, uint32_t *value) {
     // 2^32 divides 2^64, so the digits taken modulo 2^64 keep the value's
     // low 32 bits exact however long the number is.
     uint64_t result = 0;
@@ -80,39 +74,52 @@ bool ParseCounterValue(const std::string &text, uint32_t *value) {
     return true;
 }
 
-DWORD FindStatistic(const std::string &text, DWORD statistic, uint32_t *value) {
+DWORD FindStatistic(std::string_view text, DWORD statistic, uint32_t *value, size_t *badLine) {
     DWORD answer = ERROR_NOT_SUPPORTED;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
+    const char *at = text.data();
+    const char *const end = at + text.size();
+    size_t lineNumber = 0;
+    bool afterCr = false;  // a LF right after a CR ends no further line
+    while (at < end) {
+        if (*at == '\n' && afterCr) {
+            afterCr = false;
+            ++at;
+            continue;
         }
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        const size_t comment = line.find('#');
-        if (comment != std::string::npos) {
-            line.erase(comment);
+        ++lineNumber;
+        const char *lineEnd = at;
+        while (lineEnd < end && !IsLineEnd(*lineEnd)) {
+            ++lineEnd;
         }
-        // Split into white-space separated words.
-        std::string words[3];
+        const char *const next = lineEnd < end ? lineEnd + 1 : end;
+        afterCr = lineEnd < end && *lineEnd == '\r';
+        for (const char *hash = at; hash < lineEnd; ++hash) {
+            if (*hash == '#') {
+                lineEnd = hash;
+                break;
+            }
+        }
+        // The white-space separated words of the line: the first two, and
+        // how many there are.
+        std::string_view words[2];
         size_t count = 0;
-        for (size_t i = 0; i < line.size();) {
-            while (i < line.size() && IsBlank(line[i])) {
+        for (const char *i = at; i < lineEnd;) {
+            while (i < lineEnd && IsBlank(*i)) {
                 ++i;
             }
-            size_t j = i;
-            while (j < line.size() && !IsBlank(line[j])) {
+            const char *j = i;
+            while (j < lineEnd && !IsBlank(*j)) {
                 ++j;
             }
             if (j > i) {
-                if (count < 3) {
-                    words[count] = line.substr(i, j - i);
+                if (count < 2) {
+                    words[count] = std::string_view(i, static_cast<size_t>(j - i));
                 }
                 ++count;
             }
             i = j;
         }
+        at = next;
         uint64_t identifier = 0;
         if (count == 0 || !ParseStatisticNumber(words[0], &identifier) ||
             identifier != statistic) {
@@ -121,42 +128,13 @@ DWORD FindStatistic(const std::string &text, DWORD statistic, uint32_t *value) {
         uint32_t number = 0;
         if (count != 2 || !ParseCounterValue(words[1], &number)) {
             answer = ERROR_INVALID_DATA;
+            if (badLine != nullptr) {
+                *badLine = lineNumber;
+            }
         } else {
             answer = ERROR_SUCCESS;
             *value = number;
         }
-    }
-    return answer;
-}
-
-DWORD ReadSimulatedStatistic(const std::string &path, DWORD statistic, uint32_t *value) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        ErrorFromErrno(errno, "open", path);
-        return ERROR_DEV_NOT_EXIST;
-    }
-    std::string text;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ErrorFromErrno(errno, "read", path);
-            close(fd);
-            return ERROR_DEV_NOT_EXIST;
-        }
-        if (got == 0) {
-            break;
-        }
-        text.append(chunk, static_cast<size_t>(got));
-    }
-    close(fd);
-    uint32_t found = 0;
-    const DWORD answer = FindStatistic(text, statistic, &found);
-    if (answer == ERROR_SUCCESS) {
-        *value = found;
     }
     return answer;
 }

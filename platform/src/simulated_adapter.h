@@ -3,17 +3,26 @@
 //
 // The file lists the driver's statistics, one a line: the NDIS statistic
 // identifier, then its value, each in decimal or in hexadecimal with 0x,
-// separated by white space ("0x0002020D 5"). '#' starts a comment; blank
-// lines are allowed. A value larger than 32 bits is taken modulo 2^32, as a
-// Counter32 wraps. When a statistic is listed more than once, its last line
-// counts. The file is read afresh at every query, so it may be changed
-// while a service reads it.
+// separated by white space ("0x0002020D 5"). A line ends at LF, CR or CRLF;
+// '#' starts a comment; blank lines are allowed. A value larger than 32 bits
+// is taken modulo 2^32, as a Counter32 wraps. When a statistic is listed
+// more than once, its last line counts.
+//
+// The file is read at every query, so it may be changed while a service
+// reads it: rewritten in place, renamed over or removed, the next query
+// answers from what the entry holds then. The adapter keeps the file open
+// and reads it with pread; a stat of the entry at each query tells that
+// another file has taken its name. An entry that is not a regular file, or
+// holds more than DeviceFileCap bytes, fails the query at once.
 #ifndef PLATFORM_SIMULATED_ADAPTER_H
 #define PLATFORM_SIMULATED_ADAPTER_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 
+#include "adapter_device.h"
 #include "nt/wintypes.h"
 
 namespace nt {
@@ -21,21 +30,25 @@ namespace nt {
 // Parses a number as the file writes it; false for anything else,
 // including a number that does not fit in 64 bits (an identifier must be
 // exact).
-bool ParseStatisticNumber(const std::string &text, uint64_t *value);
+bool ParseStatisticNumber(std::string_view text, uint64_t *value);
 
 // Parses a statistic's value as the file writes it, modulo 2^32 whatever
 // its length, as a Counter32 wraps; false when it is not a number.
-bool ParseCounterValue(const std::string &text, uint32_t *value);
+bool ParseCounterValue(std::string_view text, uint32_t *value);
 
 // The statistic's value from the file's text: ERROR_SUCCESS with *value;
 // ERROR_NOT_SUPPORTED when no line names it; ERROR_INVALID_DATA when the
 // line that counts for it is malformed. A malformed line that names no
-// statistic one can read affects nothing.
-DWORD FindStatistic(const std::string &text, DWORD statistic, uint32_t *value);
+// statistic one can read affects nothing. When badLine is given, it gets
+// the number (from 1) of the malformed line that counts.
+DWORD FindStatistic(std::string_view text, DWORD statistic, uint32_t *value,
+                    size_t *badLine = nullptr);
 
-// Reads the file and answers as FindStatistic; ERROR_DEV_NOT_EXIST when the
-// file cannot be read.
-DWORD ReadSimulatedStatistic(const std::string &path, DWORD statistic, uint32_t *value);
+// The simulated adapter whose Device entry is path, for the kernel device
+// name ("\Device\Vxlnk1"). Null with *error when the entry cannot be read
+// as one now.
+std::shared_ptr<AdapterDevice> OpenSimulatedAdapter(const std::string &path,
+                                                    const std::string &name, DWORD *error);
 
 }  // namespace nt
 

@@ -12,14 +12,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+#include <fcntl.h>
+
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 
 #include "ethtool_stats.h"
 #include "extension_agent.h"
+#include "../platform/log_listener.h"
 #include "nt/win32.h"
+#include "scoped_fixtures.h"
 
 namespace {
 
@@ -90,6 +96,7 @@ std::vector<uint8_t> ErrorReply(int error) {
 class InterfaceTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        alarm(60);  // a read that blocks fails the test instead of hanging it
         char folder[] = "/tmp/interfaces-test.XXXXXX";
         ASSERT_NE(mkdtemp(folder), nullptr);
         top_ = folder;
@@ -108,6 +115,7 @@ protected:
             });
     }
     void TearDown() override {
+        alarm(0);
         nt::SetEthtoolTransportForTesting(nullptr);
         for (HANDLE handle : handles_) {
             CloseHandle(handle);
@@ -286,6 +294,132 @@ TEST_F(InterfaceTest, FixtureFoldersAreNotAskedOfTheKernel) {
     EXPECT_EQ(Query(device, Fcs), 2u);
 }
 
+// A counter file of a fixture folder that is not a counter's file fails
+// that statistic at once; the others answer.
+TEST_F(InterfaceTest, ACounterFileThatIsNoFileFailsItsStatisticAtOnce) {
+    ethtool_ = Reply({});
+    const std::string folder = MakeInterface(AllFiles, "full");
+    const std::string file = folder + "/statistics/rx_crc_errors";
+    const struct {
+        const char *what;
+        std::function<void()> make;
+    } cases[] = {
+        {"named pipe", [&] { ASSERT_EQ(mkfifo(file.c_str(), 0644), 0); }},
+        {"link to /dev/zero", [&] { ASSERT_EQ(symlink("/dev/zero", file.c_str()), 0); }},
+        {"folder", [&] { ASSERT_EQ(mkdir(file.c_str(), 0755), 0); }},
+        {"sparse file of 1 GiB",
+         [&] {
+             const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+             ASSERT_GE(fd, 0);
+             ASSERT_EQ(ftruncate(fd, off_t{1} << 30), 0);
+             close(fd);
+         }},
+        {"65 digits", [&] { std::ofstream(file) << std::string(65, '1'); }},
+    };
+    HANDLE device = Open(folder);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::system(("rm -rf '" + file + "'").c_str());
+        c.make();
+        EXPECT_FALSE(Query(device, Fcs));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_GEN_FAILURE));
+        EXPECT_EQ(Query(device, Alignment), 1u);
+        std::system(("rm -rf '" + file + "'").c_str());
+        std::ofstream(file) << "9\n";
+        EXPECT_EQ(Query(device, Fcs), 9u) << "answers again";
+    }
+}
+
+// However the interface is changed or replaced, the next query reads the
+// interface the entry leads to then.
+TEST_F(InterfaceTest, AReplacedInterfaceIsReadAtTheNextQuery) {
+    ethtool_ = Reply({});
+    const std::string folder = top_ + "/net/eth0";
+    const std::string file = folder + "/statistics/rx_crc_errors";
+    const struct {
+        const char *what;
+        std::function<void(const std::string &)> change;
+    } cases[] = {
+        {"counter rewritten in place", [&](const std::string &value) { std::ofstream(file) << value; }},
+        {"counter renamed over",
+         [&](const std::string &value) {
+             std::ofstream(file + ".new") << value;
+             ASSERT_EQ(rename((file + ".new").c_str(), file.c_str()), 0);
+         }},
+        {"folder removed and made again",
+         [&](const std::string &value) {
+             std::system(("rm -rf '" + folder + "'").c_str());
+             MakeInterface({{"rx_crc_errors", value}}, "full");
+         }},
+        {"folder renamed away and another made",
+         [&](const std::string &value) {
+             std::system(("rm -rf '" + folder + ".old'").c_str());
+             ASSERT_EQ(rename(folder.c_str(), (folder + ".old").c_str()), 0);
+             MakeInterface({{"rx_crc_errors", value}}, "full");
+         }},
+        {"entry linked to another interface",
+         [&](const std::string &value) {
+             const std::string other = MakeInterface({{"rx_crc_errors", value}}, "full",
+                                                     "eth" + value);
+             const std::string link = top_ + "/root/Device/Vxlnk1";
+             ASSERT_EQ(unlink(link.c_str()), 0);
+             ASSERT_EQ(symlink(other.c_str(), link.c_str()), 0);
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::system(("rm -rf '" + folder + "'").c_str());
+        HANDLE device = Open(MakeInterface({{"rx_crc_errors", "5"}}, "full"));
+        ASSERT_NE(device, INVALID_HANDLE_VALUE);
+        ASSERT_EQ(Query(device, Fcs), 5u);
+        c.change("7");
+        EXPECT_EQ(Query(device, Fcs), 7u);
+        c.change("8");
+        EXPECT_EQ(Query(device, Fcs), 8u);
+    }
+}
+
+TEST_F(InterfaceTest, AnInterfaceThatVanishesAndComesBackIsLoggedOnce) {
+    test_support::TempDir logDir;
+    test_support::ScopedEnv socketEnv("NT_SYSLOG_SOCKET", logDir.path() + "/log");
+    platform_test::LogListener listener(logDir.path() + "/log");
+    ethtool_ = Reply({});
+    const std::string folder = MakeInterface(AllFiles, "full", "eth5");
+    HANDLE device = Open(folder);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(Query(device, Fcs));
+
+    std::system(("rm -rf '" + folder + "'").c_str());
+    for (int query = 0; query < 3; ++query) {
+        EXPECT_FALSE(Query(device, Fcs));
+        EXPECT_FALSE(Query(device, Single));
+    }
+    std::string record = listener.Receive();
+    EXPECT_NE(record.find("]: \\Device\\Vxlnk1 (interface eth5) stopped answering: vanished"),
+              std::string::npos)
+        << record;
+    EXPECT_TRUE(listener.Quiet());
+
+    MakeInterface({{"rx_crc_errors", "lots"}, {"rx_frame_errors", "4"}}, "full", "eth5");
+    for (int query = 0; query < 3; ++query) {
+        EXPECT_FALSE(Query(device, Fcs));
+        EXPECT_EQ(Query(device, Alignment), 4u);
+    }
+    record = listener.Receive();
+    EXPECT_NE(record.find("]: \\Device\\Vxlnk1 (interface eth5) answers again"), std::string::npos)
+        << record;
+    record = listener.Receive();
+    EXPECT_NE(record.find("]: \\Device\\Vxlnk1 (interface eth5) fails statistic 0x0002020D "
+                          "(statistics/rx_crc_errors): malformed counter"),
+              std::string::npos)
+        << record;
+    EXPECT_TRUE(listener.Quiet());
+    // A counter the interface does not keep is no failure.
+    EXPECT_FALSE(Query(device, MacTransmit));
+    EXPECT_TRUE(listener.Quiet());
+}
+
 // ---- The messages themselves. --------------------------------------------
 
 TEST(EthtoolMessages, MalformedAndErrorReplies) {
@@ -325,6 +459,7 @@ TEST(EthtoolMessages, TheRequestNamesTheDeviceAndTheEthMacGroupWithNestedFlags) 
     EXPECT_EQ(header.nlmsg_type, 0x1c);
     EXPECT_EQ(header.nlmsg_seq, 9u);
     EXPECT_TRUE(header.nlmsg_flags & NLM_F_REQUEST);
+    EXPECT_FALSE(header.nlmsg_flags & NLM_F_ACK) << "the reply alone answers";
     genlmsghdr generic;
     std::memcpy(&generic, request.data() + NLMSG_HDRLEN, sizeof generic);
     EXPECT_EQ(generic.cmd, ETHTOOL_MSG_STATS_GET);
@@ -357,6 +492,61 @@ TEST(EthtoolKernel, LoopbackKeepsNoEthMacCountersAndAMissingDeviceIsReported) {
     EXPECT_TRUE(counters.empty());
     EXPECT_EQ(nt::QueryEthMacCounters("nosuchif0", &counters),
               static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
+}
+
+// The open descriptors of this process.
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR *dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr) {
+            ++count;
+        }
+        closedir(dir);
+    }
+    return count;
+}
+
+// A reply left on the socket by a request given up on is never taken for
+// the answer to a later one, and queries reuse one socket.
+TEST(EthtoolKernel, AStrayReplyIsNotTakenForTheAnswer) {
+    nt::EthMacCounters counters;
+    if (nt::QueryEthMacCounters("lo", &counters) == ERROR_NOT_SUPPORTED) {
+        GTEST_SKIP() << "this kernel has no ethtool netlink statistics";
+    }
+    const int descriptors = OpenDescriptors();
+    for (int round = 0; round < 20; ++round) {
+        nt::SendStrayRequestForTesting("nosuchif0");  // its answer is an error
+        EXPECT_EQ(nt::QueryEthMacCounters("lo", &counters), ERROR_SUCCESS);
+        nt::SendStrayRequestForTesting("lo");
+        EXPECT_EQ(nt::QueryEthMacCounters("nosuchif0", &counters),
+                  static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+}
+
+// A child of fork asks over a socket of its own: the parent's answers stay
+// the parent's.
+TEST(EthtoolKernel, AForkedChildHasItsOwnSocket) {
+    nt::EthMacCounters counters;
+    if (nt::QueryEthMacCounters("lo", &counters) == ERROR_NOT_SUPPORTED) {
+        GTEST_SKIP() << "this kernel has no ethtool netlink statistics";
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        for (int i = 0; i < 200; ++i) {
+            if (nt::QueryEthMacCounters("nosuchif0", &counters) != ERROR_DEV_NOT_EXIST) {
+                _exit(1);
+            }
+        }
+        _exit(0);
+    }
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(nt::QueryEthMacCounters("lo", &counters), ERROR_SUCCESS) << i;
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 // ---- A real interface, walked through the built agent. -------------------
@@ -409,6 +599,75 @@ TEST_F(InterfaceTest, ARealInterfaceWalkedThroughTheBuiltAgent) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         _exit(WalkRealInterfaceInNamespace(top_ + "/root"));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "cannot make a network namespace with a veth pair here";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// In a child with namespaces of its own, as above: Vxlnk1 links veth0,
+// which is deleted and made again, then renamed away and made again, under
+// an open handle. Exit 0: the handle failed while veth0 was gone and
+// answered from each new veth0; 77: no namespace here.
+int FollowARecreatedInterface(const std::string &root) {
+    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("sysfs", "/sys", "sysfs", 0, nullptr) != 0 ||
+        std::system("ip link add veth0 type veth peer name veth1 >/dev/null 2>&1") != 0) {
+        return 77;
+    }
+    if (symlink("/sys/class/net/veth0", (root + "/Device/Vxlnk1").c_str()) != 0) {
+        return 2;
+    }
+    setenv("NTROOT", root.c_str(), 1);
+    DefineDosDeviceA(DDD_RAW_TARGET_PATH, "VETH", "\\Device\\Vxlnk1");
+    HANDLE device = CreateFileA("\\\\.\\VETH", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        return 3;
+    }
+    auto ifindex = [] {
+        std::ifstream file("/sys/class/net/veth0/ifindex");
+        int index = 0;
+        file >> index;
+        return index;
+    };
+    auto answers = [&] {
+        DWORD statistic = Fcs, value = 0, returned = 0;
+        return DeviceIoControl(device, IOCTL_NDIS_QUERY_GLOBAL_STATS, &statistic,
+                               sizeof statistic, &value, sizeof value, &returned, nullptr) == TRUE;
+    };
+    if (!answers()) {
+        return 4;
+    }
+    const int first = ifindex();
+    std::system("ip link del veth0");
+    if (answers() || GetLastError() != ERROR_DEV_NOT_EXIST) {
+        return 5;
+    }
+    std::system("ip link add veth0 type veth peer name veth1");
+    if (!answers() || ifindex() == first) {
+        return 6;
+    }
+    std::system("ip link set veth0 name vethold && ip link add veth0 type veth peer name veth2");
+    if (!answers()) {
+        return 7;
+    }
+    // Deleting the renamed one leaves the handle on the new veth0.
+    std::system("ip link del vethold");
+    return answers() ? 0 : 8;
+}
+
+TEST_F(InterfaceTest, ARealInterfaceDeletedAndMadeAgainIsFollowed) {
+    nt::SetEthtoolTransportForTesting(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        _exit(FollowARecreatedInterface(top_ + "/root"));
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -2,12 +2,16 @@
 // target "\Device\X", opens $NTROOT/Device/X, and DeviceIoControl answers
 // IOCTL_NDIS_QUERY_GLOBAL_STATS from it. A regular file there is a
 // simulated adapter, read afresh at every query.
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,10 +21,12 @@
 #include <gtest/gtest.h>
 
 #include "nt/win32.h"
+#include "log_listener.h"
 #include "temp_root.h"
 
 namespace {
 
+using platform_test::LogListener;
 using platform_test::ScopedEnv;
 using platform_test::TempDir;
 using platform_test::TempRoot;
@@ -55,7 +61,10 @@ std::string FileText(const std::string &path) {
 
 class DeviceFilesTest : public ::testing::Test {
 protected:
+    // A read that blocks would hang the test: it fails it instead.
+    void SetUp() override { alarm(60); }
     void TearDown() override {
+        alarm(0);
         for (HANDLE handle : handles_) {
             CloseHandle(handle);
         }
@@ -114,6 +123,10 @@ const StatisticCase StatisticCases[] = {
     {"no final line end", "0x0002020D 9", CrcErrors, ERROR_SUCCESS, 9},
     {"tabs, blank lines and CRLF", "\r\n\n\t0x0002020D \t 9\t\r\n\n", CrcErrors, ERROR_SUCCESS,
      9},
+    {"lines ending in CR alone", "0x01020101 1\r0x0002020D 5\r0x01020102 2", CrcErrors,
+     ERROR_SUCCESS, 5},
+    {"CR alone ends a malformed line", "0x0002020D 1\r0x0002020D 2 3\r", CrcErrors,
+     ERROR_INVALID_DATA, 0},
     {"comments around the line", "# adapter 1\n0x0002020D 5 # CRC errors\n#0x0002020D 6\n",
      CrcErrors, ERROR_SUCCESS, 5},
     {"comment glued to the value", "0x0002020D 5#6\n", CrcErrors, ERROR_SUCCESS, 5},
@@ -329,6 +342,237 @@ TEST_F(DeviceFilesTest, UnreadableAdapterDoesNotOpenForReading) {
     Define("Locked1", "\\Device\\Vxlnk1");
     EXPECT_EQ(Open("Locked1"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+// ---- Whatever the entry has become. -------------------------------------------
+
+// Puts a bound socket at path; the descriptor is left open for the test.
+void MakeSocket(const std::string &path) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+}
+
+// Lines of valid statistics, the one asked for last, padded to size bytes.
+std::string FileOfSize(size_t size) {
+    const std::string last = "0x0002020D 42\n";
+    std::string text;
+    while (text.size() + 14 + last.size() <= size) {
+        text += "0x01020101 1\n";  // 13 bytes
+    }
+    text += std::string(size - text.size() - last.size() - 1, '#') + "\n" + last;
+    return text;
+}
+
+// A Device entry that is, or has become, something that is no adapter's
+// file fails each query at once, without blocking and without reading it
+// whole; the adapter answers again once a file is back.
+TEST_F(DeviceFilesTest, AnEntryThatIsNoFileFailsAtOnce) {
+    const std::string entry = root_.DeviceFolder() + "/Vxlnk1";
+    const std::string elsewhere = root_.path() + "/elsewhere";
+    const struct {
+        const char *what;
+        std::function<void()> make;
+        DWORD error;
+    } cases[] = {
+        {"named pipe", [&] { ASSERT_EQ(mkfifo(entry.c_str(), 0644), 0); }, ERROR_GEN_FAILURE},
+        {"link to a named pipe",
+         [&] {
+             ASSERT_EQ(mkfifo(elsewhere.c_str(), 0644), 0);
+             ASSERT_EQ(symlink(elsewhere.c_str(), entry.c_str()), 0);
+         },
+         ERROR_GEN_FAILURE},
+        {"socket", [&] { MakeSocket(entry); }, ERROR_GEN_FAILURE},
+        {"link to /dev/zero", [&] { ASSERT_EQ(symlink("/dev/zero", entry.c_str()), 0); },
+         ERROR_GEN_FAILURE},
+        {"link to /dev/null", [&] { ASSERT_EQ(symlink("/dev/null", entry.c_str()), 0); },
+         ERROR_GEN_FAILURE},
+        {"folder", [&] { ASSERT_TRUE(std::filesystem::create_directory(entry)); },
+         ERROR_GEN_FAILURE},
+        {"link to a folder",
+         [&] {
+             ASSERT_TRUE(std::filesystem::create_directory(elsewhere));
+             ASSERT_EQ(symlink(elsewhere.c_str(), entry.c_str()), 0);
+         },
+         ERROR_GEN_FAILURE},
+        {"one byte over 64 KiB", [&] { root_.WriteDevice("Vxlnk1", FileOfSize(65537)); },
+         ERROR_GEN_FAILURE},
+        {"sparse file of 1 GiB",
+         [&] {
+             const int fd = open(entry.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+             ASSERT_GE(fd, 0);
+             ASSERT_EQ(ftruncate(fd, off_t{1} << 30), 0);
+             close(fd);
+         },
+         ERROR_GEN_FAILURE},
+        {"dangling link", [&] { ASSERT_EQ(symlink(elsewhere.c_str(), entry.c_str()), 0); },
+         ERROR_DEV_NOT_EXIST},
+        {"link to itself", [&] { ASSERT_EQ(symlink(entry.c_str(), entry.c_str()), 0); },
+         ERROR_DEV_NOT_EXIST},
+        {"removed", [] {}, ERROR_DEV_NOT_EXIST},
+    };
+    Define("Hostile1", "\\Device\\Vxlnk1");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        root_.WriteDevice("Vxlnk1", "0x0002020D 5\n");
+        HANDLE device = Open("Hostile1");
+        ASSERT_NE(device, INVALID_HANDLE_VALUE);
+        ASSERT_EQ(Query(device, CrcErrors).value, 5u);
+
+        std::filesystem::remove(entry);
+        c.make();
+        for (int query = 0; query < 2; ++query) {
+            const Answer answer = Query(device, CrcErrors);
+            EXPECT_FALSE(answer.ok) << "answered " << answer.value;
+            EXPECT_EQ(answer.error, c.error);
+        }
+        // Opened as it is now, it fails as well, at the open or the query.
+        HANDLE again = Open("Hostile1");
+        if (again != INVALID_HANDLE_VALUE) {
+            EXPECT_FALSE(Query(again, CrcErrors).ok);
+        }
+
+        std::filesystem::remove(entry);
+        std::filesystem::remove(elsewhere);
+        root_.WriteDevice("Vxlnk1", "0x0002020D 6\n");
+        EXPECT_EQ(Query(device, CrcErrors).value, 6u) << "answers again";
+    }
+}
+
+TEST_F(DeviceFilesTest, AFileOfExactlyTheCapIsRead) {
+    const std::string text = FileOfSize(65536);
+    ASSERT_EQ(text.size(), 65536u);
+    root_.WriteDevice("Vxlnk1", text);
+    HANDLE device = DefineAndOpen("Cap1", "\\Device\\Vxlnk1");
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Query(device, CrcErrors).value, 42u);
+}
+
+// However the file is changed, the next query reads what the entry holds
+// then, never what an earlier file held.
+TEST_F(DeviceFilesTest, AChangedFileIsReadAtTheNextQuery) {
+    const std::string entry = root_.DeviceFolder() + "/Vxlnk1";
+    const struct {
+        const char *what;
+        std::function<void(const std::string &)> change;
+    } cases[] = {
+        {"rewritten in place", [&](const std::string &text) { root_.WriteDevice("Vxlnk1", text); }},
+        {"renamed over",
+         [&](const std::string &text) {
+             root_.WriteDevice(".Vxlnk1.new", text);
+             ASSERT_EQ(rename((root_.DeviceFolder() + "/.Vxlnk1.new").c_str(), entry.c_str()), 0);
+         }},
+        {"removed and written anew",
+         [&](const std::string &text) {
+             ASSERT_EQ(unlink(entry.c_str()), 0);
+             root_.WriteDevice("Vxlnk1", text);
+         }},
+        {"relinked to another file",
+         [&](const std::string &text) {
+             root_.WriteDevice("other", text);
+             ASSERT_EQ(unlink(entry.c_str()), 0);
+             ASSERT_EQ(symlink("other", entry.c_str()), 0);
+         }},
+    };
+    Define("Changed1", "\\Device\\Vxlnk1");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(entry);
+        root_.WriteDevice("Vxlnk1", "0x0002020D 5\n");
+        HANDLE device = Open("Changed1");
+        ASSERT_NE(device, INVALID_HANDLE_VALUE);
+        ASSERT_EQ(Query(device, CrcErrors).value, 5u);
+        // The same length, so that only the content tells them apart.
+        c.change("0x0002020D 7\n");
+        EXPECT_EQ(Query(device, CrcErrors).value, 7u);
+        c.change("0x0002020D 8\n");
+        EXPECT_EQ(Query(device, CrcErrors).value, 8u);
+    }
+}
+
+// ---- Failing adapters in the system log. ----------------------------------------
+
+class DeviceLogTest : public DeviceFilesTest {
+protected:
+    // The next record must be a warning (28) or notice (29) of the daemon
+    // facility naming the adapter and its file, and end in tail.
+    void ExpectRecord(int priority, const std::string &tail) {
+        const std::string record = listener_.Receive();
+        const std::string head = "<" + std::to_string(priority) + ">";
+        EXPECT_EQ(record.compare(0, head.size(), head), 0) << record;
+        const std::string subject =
+            "]: \\Device\\Vxlnk1 (file " + root_.DeviceFolder() + "/Vxlnk1)" + tail;
+        EXPECT_NE(record.find(subject), std::string::npos)
+            << "record: " << record << "\nexpected to end in: " << subject;
+        EXPECT_EQ(record.size(), record.find(subject) + subject.size()) << record;
+    }
+    void ExpectQuiet() { EXPECT_TRUE(listener_.Quiet()) << "a record more than expected"; }
+
+    TempDir logDir_;
+    ScopedEnv socketEnv_{"NT_SYSLOG_SOCKET", logDir_.path() + "/log"};
+    LogListener listener_{logDir_.path() + "/log"};
+};
+
+TEST_F(DeviceLogTest, EachChangeOfAnswerIsOneLine) {
+    const std::string entry = root_.DeviceFolder() + "/Vxlnk1";
+    root_.WriteDevice("Vxlnk1", "0x0002020D 5\n0x01020101 1\n");
+    HANDLE device = DefineAndOpen("Logged1", "\\Device\\Vxlnk1");
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(Query(device, CrcErrors).ok);
+    ExpectQuiet();
+
+    ASSERT_EQ(unlink(entry.c_str()), 0);
+    ASSERT_EQ(mkfifo(entry.c_str(), 0644), 0);
+    for (int query = 0; query < 3; ++query) {
+        EXPECT_FALSE(Query(device, CrcErrors).ok);
+        EXPECT_FALSE(Query(device, AlignmentErrors).ok);
+    }
+    ExpectRecord(28, " stopped answering: not a regular file");
+    ExpectQuiet();
+
+    ASSERT_EQ(unlink(entry.c_str()), 0);
+    EXPECT_FALSE(Query(device, CrcErrors).ok);
+    EXPECT_FALSE(Query(device, CrcErrors).ok);
+    ExpectRecord(28, " still fails, now: vanished");
+    ExpectQuiet();
+
+    root_.WriteDevice("Vxlnk1", "0x0002020D 5\n0x01020101 1\n");
+    EXPECT_TRUE(Query(device, CrcErrors).ok);
+    EXPECT_TRUE(Query(device, AlignmentErrors).ok);
+    ExpectRecord(29, " answers again");
+    ExpectQuiet();
+
+    // A malformed line fails its statistic alone, told once.
+    root_.WriteDevice("Vxlnk1", "0x01020101 1\n0x0002020D five\n");
+    for (int query = 0; query < 3; ++query) {
+        EXPECT_FALSE(Query(device, CrcErrors).ok);
+        EXPECT_TRUE(Query(device, AlignmentErrors).ok);
+    }
+    ExpectRecord(28, " fails statistic 0x0002020D: malformed line 2");
+    ExpectQuiet();
+    root_.WriteDevice("Vxlnk1", "0x01020101 1\n0x0002020D 5\n");
+    EXPECT_TRUE(Query(device, CrcErrors).ok);
+    EXPECT_TRUE(Query(device, CrcErrors).ok);
+    ExpectRecord(29, " answers statistic 0x0002020D again");
+    ExpectQuiet();
+
+    // A statistic the file does not list is a counter the driver does not
+    // keep: the query fails, and the adapter is not failing.
+    root_.WriteDevice("Vxlnk1", "0x01020101 1\n");
+    EXPECT_FALSE(Query(device, CrcErrors).ok);
+    ExpectQuiet();
+
+    // Several handles on one adapter share what was told.
+    HANDLE second = Open("Logged1");
+    ASSERT_NE(second, INVALID_HANDLE_VALUE);
+    root_.WriteDevice("Vxlnk1", std::string(70000, '#'));
+    EXPECT_FALSE(Query(device, AlignmentErrors).ok);
+    EXPECT_FALSE(Query(second, AlignmentErrors).ok);
+    ExpectRecord(28, " stopped answering: too large");
+    ExpectQuiet();
 }
 
 // ---- Calls that are wrong. ------------------------------------------------------

@@ -99,8 +99,11 @@ NTAPI HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
  * DeviceIoControl on an adapter answers IOCTL_NDIS_QUERY_GLOBAL_STATS: a
  * 4-byte statistic identifier in, its 32-bit value out (4 bytes). A
  * statistic the adapter does not keep fails with ERROR_NOT_SUPPORTED, an
- * adapter that has gone with ERROR_DEV_NOT_EXIST, any other control code
- * with ERROR_INVALID_FUNCTION. Overlapped I/O is not supported.
+ * adapter that has gone (or whose file cannot be read) with
+ * ERROR_DEV_NOT_EXIST, a malformed line or counter with ERROR_INVALID_DATA,
+ * an adapter whose entry is no regular file or is too large with
+ * ERROR_GEN_FAILURE, at once; any other control code with
+ * ERROR_INVALID_FUNCTION. Overlapped I/O is not supported.
  */
 #define IOCTL_NDIS_QUERY_GLOBAL_STATS 0x00170002u
 
