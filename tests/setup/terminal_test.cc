@@ -90,7 +90,7 @@ TEST_F(Terminal, TabOrderAndEscape) {
     screen = PressAndWait("BTab", ">[[ ");
     EXPECT_NE(Focused(screen).find("Continue"), std::string::npos) << screen;
     PressAndWait("Escape", "installation failed.");
-    PressAndWait("Enter", "mibsetup exited 0");
+    PressAndWait("Enter", "mibsetup exited 3");
     EXPECT_EQ(machine.NetCalls(), (std::vector<std::string>{"STOP SNMP"}));
     EXPECT_TRUE(machine.AgentFiles().empty());
 }
