@@ -12,20 +12,34 @@
 // undoes nothing.
 //
 // The five operations report 1 for success (or a key that is present) and
-// 0 for failure (or a key that is absent), and show no message.
+// 0 for failure (or a key that is absent), and show no message; a failing
+// one notes its cause, which the installation sequence writes to standard
+// error after the failure's message box.
+//
+// The exit status tells the outcome (kExit... below); the messages stay
+// the same whatever it is.
 #ifndef SETUP_SETUP_APP_H
 #define SETUP_SETUP_APP_H
 
 #include "dialogs.h"
 #include "nt/afxdialogs.h"
 
+// Exit statuses of mibsetup.
+constexpr int kExitInstalled = 0;      // installed; the service serves if a restart was asked
+constexpr int kExitFailed = 1;         // a failure, told by a message box and standard error
+constexpr int kExitUsage = 2;          // a wrong argument
+constexpr int kExitCancelled = 3;      // cancelled, by the user or by a key script's end
+constexpr int kExitNotRestarted = 4;   // installed, but "NET START SNMP" failed
+
 class CSetupApp : public CWinApp {
 public:
     CSetupApp();
     ~CSetupApp() override;
 
-    // Always FALSE: the program ends after it, with exit status 0.
+    // Always FALSE: the program ends after it, with ExitInstance's status.
     BOOL InitInstance() override;
+    // The outcome of InitInstance as an exit status.
+    int ExitInstance() override;
 
     // 1 when the selected agents were copied and registered, 0 on every
     // failure and every cancel.
@@ -42,11 +56,15 @@ public:
     int RegisterAgents(AgentSelection selection);
 
     DECLARE_MESSAGE_MAP()
+
+private:
+    int m_exitStatus = kExitFailed;
+    bool m_restartFailed = false;
+    DWORD m_startExitCode = 0;  // of the last "NET START SNMP" that ended in time
 };
 
-// The program: --help, then the application object's InitInstance. The
-// exit status is 0 whatever the installation's outcome, 2 for a wrong
-// argument.
+// The program: --help, then the application object's InitInstance; the
+// exit status is one of kExit... above.
 int SetupMain(int argc, char **argv);
 
 #endif  // SETUP_SETUP_APP_H

@@ -62,6 +62,25 @@ const DialogTemplate *FindDialogTemplate(UINT id) {
     return nullptr;
 }
 
+bool ScreenHoldsDialogs(const UINT *ids, size_t count) {
+    Screen &screen = CurrentScreen();
+    for (size_t i = 0; i < count; ++i) {
+        const DialogTemplate *dialog = FindDialogTemplate(ids[i]);
+        if (dialog == nullptr) {
+            std::cerr << ProgramName() << ": no dialog template " << ids[i]
+                      << " among the resources\n";
+            return false;
+        }
+        std::string why;
+        if (!screen.Holds(Window::FromTemplate(*dialog), &why)) {
+            std::cerr << ProgramName() << ": the terminal is too small: " << why
+                      << "; enlarge it and start again\n";
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace ui
 }  // namespace nt
 
@@ -235,6 +254,8 @@ CWinApp::~CWinApp() {
 
 BOOL CWinApp::InitInstance() { return TRUE; }
 
+int CWinApp::ExitInstance() { return 0; }
+
 BOOL CWinApp::Enable3dControls() { return FALSE; }
 
 CWinApp *AfxGetApp() { return nt::ui::application; }
@@ -250,5 +271,5 @@ int AfxWinMain() {
         app->m_pszAppName = app->appName_;
     }
     app->InitInstance();  // no message loop follows, whatever it returns
-    return 0;
+    return app->ExitInstance();
 }

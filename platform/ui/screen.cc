@@ -20,10 +20,26 @@ public:
 
     bool Begin() override { return true; }
     int Width() override { return 0; }
+    bool Holds(const Window &, std::string *) override { return true; }
 
     Key NextKey(const Window &window) override {
         Print(window);
-        Key key = ReadKey();
+        Key key;
+        const WindowState state = StateOf(window);
+        if (keysTaken_ > 0 && state == lastState_) {
+            ++idleKeys_;
+        } else {
+            idleKeys_ = 0;
+        }
+        lastState_ = state;
+        if (!stopped_ && idleKeys_ >= kIdleKeys) {
+            Stop(std::to_string(kIdleKeys) + " keys in a row did nothing in the " + window.kind);
+        } else if (!stopped_ && keysTaken_ >= kKeysPerWindow) {
+            Stop("the " + window.kind + " has taken " + std::to_string(kKeysPerWindow) +
+                 " keys without ending");
+        }
+        key = ReadKey();
+        ++keysTaken_;
         *output_ << "key: " << KeyName(key);
         if (key.endOfInput) {
             *output_ << " (end of key script)";
@@ -34,15 +50,18 @@ public:
     }
 
     void End(const Window &window, INT_PTR result) override {
+        keysTaken_ = 0;
+        idleKeys_ = 0;
         *output_ << '[' << window.kind << "] ended with " << ResultName(window, result) << '\n';
         output_->flush();
     }
 
 private:
     // The next key of the script, or Escape marked endOfInput once it has
-    // run out or stopped at a line that names no key.
+    // run out or stopped.
     Key ReadKey() {
         std::string line;
+        int skipped = 0;
         while (!stopped_ && std::getline(*keys_, line)) {
             ++lineNumber_;
             const std::string::size_type hash = line.find('#');
@@ -51,6 +70,9 @@ private:
             }
             const std::string::size_type first = line.find_first_not_of(" \t\r");
             if (first == std::string::npos) {
+                if (++skipped >= kSkippedLines) {
+                    Stop(std::to_string(kSkippedLines) + " blank or comment lines in a row");
+                }
                 continue;
             }
             const std::string name =
@@ -59,15 +81,39 @@ private:
             if (ParseKeyName(name, &key)) {
                 return key;
             }
-            std::cerr << ProgramName() << ": key script line " << lineNumber_ << ": \"" << name
-                      << "\" is not a key name; the rest of the script is not used\n";
-            stopped_ = true;
+            Stop("\"" + name + "\" is not a key name");
         }
         stopped_ = true;
         Key escape;
         escape.code = Key::kEscape;
         escape.endOfInput = true;
         return escape;
+    }
+
+    // Ends the script at the current line, saying why on standard error.
+    void Stop(const std::string &why) {
+        std::cerr << ProgramName() << ": key script line " << lineNumber_ << ": " << why
+                  << "; the rest of the script is not used\n";
+        stopped_ = true;
+    }
+
+    // What a key can change in a window: the focus and the check boxes. A
+    // key that ends the window or clicks a button that acts ends the window
+    // or changes this.
+    struct WindowState {
+        int focus = -1;
+        std::vector<int> checks;
+        bool operator==(const WindowState &other) const {
+            return focus == other.focus && checks == other.checks;
+        }
+    };
+    static WindowState StateOf(const Window &window) {
+        WindowState state;
+        state.focus = window.focus;
+        for (const Control &control : window.controls) {
+            state.checks.push_back(control.check);
+        }
+        return state;
     }
 
     void Print(const Window &window) {
@@ -107,10 +153,20 @@ private:
         }
     }
 
+    // A script that has stopped moving (a line repeated that does nothing,
+    // as `yes` gives) or that no window can use up ends here, so no script
+    // keeps setup reading or printing without end.
+    static constexpr int kIdleKeys = 5;          // keys in a row that change nothing
+    static constexpr int kKeysPerWindow = 100;   // keys one window takes at most
+    static constexpr int kSkippedLines = 1000;   // blank or comment lines in a row
+
     std::istream *keys_;
     std::ostream *output_;
     int lineNumber_ = 0;
     bool stopped_ = false;
+    int keysTaken_ = 0;  // by the window now shown
+    int idleKeys_ = 0;
+    WindowState lastState_;
 };
 
 std::unique_ptr<Screen> &Override() {

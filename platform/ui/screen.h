@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <string>
 
 #include "keys.h"
 #include "window.h"
@@ -24,6 +25,9 @@ public:
     virtual bool Begin() = 0;
     // The width that message box text is wrapped to; 0 for no limit.
     virtual int Width() = 0;
+    // Whether window fits the screen as it is now; false with *why saying
+    // how large it is and how large it should be.
+    virtual bool Holds(const Window &window, std::string *why) = 0;
     // Shows window as it is now and returns the next key for it.
     virtual Key NextKey(const Window &window) = 0;
     // The window has ended with result; the screen is given back.

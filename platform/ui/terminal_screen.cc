@@ -7,11 +7,19 @@
 // sit at the top left, as a template at 0, 0 with no owner does on NT;
 // message boxes are centred. Between windows the terminal is given back
 // (endwin), so a child started meanwhile writes to it normally.
+//
+// Keys typed before a window appears (while NET ran, say) are thrown away
+// when it appears: a window only takes keys pressed while it was on the
+// screen. A terminal too small for the whole window shows a notice instead
+// of a part of it and takes no key until it has been made large enough, so
+// no key ever acts on a control the user cannot see.
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <curses.h>
 #include <iostream>
+#include <string>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "screen.h"
@@ -47,18 +55,38 @@ public:
             set_escdelay(25);
         }
         clear();  // a full repaint, also after endwin
+        flushinp();  // keys typed before this window was shown are not for it
         return true;
+    }
+
+    bool Holds(const Window &window, std::string *why) override {
+        struct winsize size;
+        if (ioctl(STDIN_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row == 0 ||
+            size.ws_col == 0) {
+            return true;  // size unknown: drawing will tell
+        }
+        if (Fits(window, size.ws_row, size.ws_col)) {
+            return true;
+        }
+        *why = Needs(window, size.ws_row, size.ws_col);
+        return false;
     }
 
     int Width() override { return COLS > 24 ? COLS - 12 : 12; }
 
     Key NextKey(const Window &window) override {
-        Draw(window);
+        bool shown = Draw(window);
         for (;;) {
             const int c = getch();
+            if (c == KEY_RESIZE) {
+                shown = Draw(window);
+                continue;
+            }
+            if (c != ERR && !shown) {
+                continue;  // the window is not wholly on the screen
+            }
             switch (c) {
                 case ERR: return EndOfInput();  // the terminal has gone
-                case KEY_RESIZE: Draw(window); continue;
                 case '\t': return Named(Key::kTab);
                 case KEY_BTAB: return Named(Key::kShiftTab);
                 case ' ': return Named(Key::kSpace);
@@ -114,10 +142,39 @@ private:
         attroff(attributes);
     }
 
-    void Draw(const Window &window) {
+    // Rows and columns the window takes: title bar, client rows, bottom
+    // edge; frame, client columns, frame.
+    static int WindowHeight(const Window &window) { return window.rows + 2; }
+    static int WindowWidth(const Window &window) { return window.cols + 2; }
+    static bool Fits(const Window &window, int lines, int cols) {
+        return WindowHeight(window) <= lines && WindowWidth(window) <= cols;
+    }
+    static std::string Needs(const Window &window, int lines, int cols) {
+        return "it is " + std::to_string(cols) + "x" + std::to_string(lines) + " and the " +
+               window.kind + " needs " + std::to_string(WindowWidth(window)) + "x" +
+               std::to_string(WindowHeight(window)) + " (columns x lines)";
+    }
+
+    // Draws the window, or, when the terminal cannot hold all of it, a
+    // notice that says so; false then.
+    bool Draw(const Window &window) {
         erase();
-        const int height = window.rows + 2;  // title bar, client rows, bottom edge
-        const int width = window.cols + 2;
+        if (!Fits(window, LINES, COLS)) {
+            const std::string lines[] = {"Terminal too small:",
+                                         Needs(window, LINES, COLS) + ".",
+                                         "Enlarge it to go on."};
+            int y = 0;
+            for (const std::string &line : lines) {
+                for (size_t at = 0; at < line.size() && COLS > 0; at += static_cast<size_t>(COLS)) {
+                    Put(y++, 0, line.substr(at, static_cast<size_t>(COLS)), A_BOLD);
+                }
+            }
+            curs_set(0);
+            refresh();
+            return false;
+        }
+        const int height = WindowHeight(window);
+        const int width = WindowWidth(window);
         int top = 0;
         int left = 0;
         if (window.centred) {
@@ -170,6 +227,7 @@ private:
             curs_set(0);
         }
         refresh();
+        return true;
     }
 
     SCREEN *screen_ = nullptr;

@@ -87,7 +87,9 @@ void Machine::WriteNet(const std::string &path) const {
               "mode=$(cat '" + root + "/net-mode' 2>/dev/null)\n"
               "case \"$mode:$1\" in\n"
               "  fail:*) echo 'System error 1060 has occurred.'; exit 2 ;;\n"
-              "  hang-stop:STOP) echo $$ > '" + root + "/net-hung'; exec sleep 40 ;;\n"
+              "  hang-stop:STOP|hang-start:START) echo $$ > '" + root +
+                  "/net-hung'; exec sleep 40 ;;\n"
+              "  slow-stop:STOP) sleep 2 ;;\n"
               "esac\n"
               "echo \"NET stand-in: $* done.\"\n",
               0755);
@@ -95,12 +97,19 @@ void Machine::WriteNet(const std::string &path) const {
 
 void Machine::SetNetMode(const std::string &mode) const { WriteFile(root + "/net-mode", mode); }
 
-RunResult Machine::Setup(const std::string &keys, const std::vector<std::string> &env) {
+RunResult Machine::Setup(const std::string &keys, const std::vector<std::string> &env,
+                         int status) {
     std::vector<std::string> settings = {"NTROOT=" + root};
     settings.insert(settings.end(), env.begin(), env.end());
     RunResult result = RunProgram({app + "/mibsetup"}, dist, settings, keys);
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.status, status) << result.err;
     return result;
+}
+
+void Machine::UseQuickWait() {
+    std::filesystem::remove(app + "/mibsetup");
+    CopyFile(SETUP_TEST_QUICK_WAIT_SETUP, app + "/mibsetup");
+    chmod((app + "/mibsetup").c_str(), 0755);
 }
 
 std::vector<std::string> Machine::NetCalls() const {

@@ -37,13 +37,17 @@ public:
     explicit Machine(const std::string &rootName = "root");
 
     // Runs the setup program in the distribution folder with keys as its
-    // key script; its exit status must be 0.
-    RunResult Setup(const std::string &keys, const std::vector<std::string> &env = {});
+    // key script; its exit status must be status.
+    RunResult Setup(const std::string &keys, const std::vector<std::string> &env = {},
+                    int status = 0);
+    // From now on the setup program is one that waits 2 s for NET, not 30.
+    void UseQuickWait();
 
     // The NET calls made ("STOP SNMP", "START SNMP").
     std::vector<std::string> NetCalls() const;
     // The stand-in NET's behaviour: "" as NET succeeds, "fail" exits 2 at
-    // once, "hang-stop" never ends a STOP within 30 s.
+    // once, "hang-stop" and "hang-start" never end that command within 30 s
+    // (the pid goes to ROOT/net-hung), "slow-stop" ends a STOP after 2 s.
     void SetNetMode(const std::string &mode) const;
     // Writes the stand-in NET at path.
     void WriteNet(const std::string &path) const;

@@ -23,8 +23,16 @@ protected:
         socket_ = "mibsetup-test-" + std::to_string(getpid());
         const std::string command = "cd '" + machine.dist + "' && env NTROOT='" + machine.root +
                                     "' TERM=screen '" + machine.app +
-                                    "/mibsetup'; echo \"mibsetup exited $?\"; sleep 600";
-        ASSERT_EQ(Tmux({"new-session", "-d", "-x", "100", "-y", "30", command}).status, 0);
+                                    "/mibsetup' 2>&1; echo \"mibsetup exited $?\"; sleep 600";
+        ASSERT_EQ(Tmux({"new-session", "-d", "-x", std::to_string(Columns()), "-y",
+                        std::to_string(Lines()), command})
+                      .status,
+                  0);
+    }
+    virtual int Columns() const { return 100; }
+    virtual int Lines() const { return 30; }
+    void Resize(int columns, int lines) {
+        Tmux({"resize-window", "-x", std::to_string(columns), "-y", std::to_string(lines)});
     }
     void TearDown() override {
         if (!socket_.empty()) {
@@ -90,7 +98,7 @@ TEST_F(Terminal, TabOrderAndEscape) {
     screen = PressAndWait("BTab", ">[[ ");
     EXPECT_NE(Focused(screen).find("Continue"), std::string::npos) << screen;
     PressAndWait("Escape", "installation failed.");
-    PressAndWait("Enter", "mibsetup exited 0");
+    PressAndWait("Enter", "mibsetup exited 3");
     EXPECT_EQ(machine.NetCalls(), (std::vector<std::string>{"STOP SNMP"}));
     EXPECT_TRUE(machine.AgentFiles().empty());
 }
@@ -123,6 +131,68 @@ TEST_F(Terminal, AltLetterOnTheRestartDialog) {
     PressAndWait("Enter", "mibsetup exited 0");
     EXPECT_EQ(machine.NetCalls(), (std::vector<std::string>{"STOP SNMP"}));
     EXPECT_EQ(machine.AgentFiles(), (std::set<std::string>{"HOSTDEV.DLL", "ETHSTAT.DLL"}));
+}
+
+// Keys typed while NET runs were typed at no dialog: the next dialog throws
+// them away instead of taking them as its answers.
+TEST_F(Terminal, KeysTypedWhileNetRunsAreThrownAway) {
+    machine.SetNetMode("slow-stop");
+    WaitFor("Click OK to continue");
+    Press("Enter");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (machine.NetCalls().empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(machine.NetCalls(), (std::vector<std::string>{"STOP SNMP"}));
+    // Continue, Restart SNMP Now and OK, had they reached the dialogs.
+    for (int i = 0; i < 4; ++i) {
+        Press("Enter");
+    }
+    WaitFor("Select the SNMP components");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::string screen = Screen();
+    EXPECT_NE(screen.find("Select the SNMP components"), std::string::npos) << screen;
+    EXPECT_EQ(machine.NetCalls(), (std::vector<std::string>{"STOP SNMP"}));
+    EXPECT_TRUE(machine.AgentFiles().empty());
+    PressAndWait("Escape", "installation failed.");
+    PressAndWait("Enter", "mibsetup exited 3");
+}
+
+// A dialog whose terminal shrinks below its size shows a notice and takes
+// no key until the terminal holds it again.
+TEST_F(Terminal, ADialogTooLargeForTheTerminalTakesNoKeyUntilItFits) {
+    WaitFor("Click OK to continue");
+    PressAndWait("Enter", "Select the SNMP components");
+    PressAndWait("Space", ">[ ] RFC-1514");
+    Resize(40, 10);
+    std::string screen = WaitFor("Enlarge it to go on.");
+    EXPECT_NE(screen.find("Terminal too small"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("Continue"), std::string::npos) << "a part of the dialog is shown";
+    Press("Enter");  // Continue, were the dialog taking keys
+    Press("Space");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Resize(100, 30);
+    screen = WaitFor("Select the SNMP components");
+    EXPECT_EQ(Focused(screen), "[ ] RFC-1514 Host Resources MIB Support") << screen;
+    EXPECT_TRUE(machine.AgentFiles().empty());
+    PressAndWait("Escape", "installation failed.");
+    PressAndWait("Enter", "mibsetup exited 3");
+}
+
+// A terminal too small for the dialogs from the start: setup says so and
+// touches nothing.
+class SmallTerminal : public Terminal {
+protected:
+    int Columns() const override { return 40; }
+    int Lines() const override { return 12; }
+};
+
+TEST_F(SmallTerminal, SetupSaysSoAndTouchesNothing) {
+    const std::string screen = WaitFor("mibsetup exited 1");
+    EXPECT_NE(screen.find("mibsetup: the terminal is too small: it"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("is 40x12 and the dialog 131 needs 61x13"), std::string::npos) << screen;
+    EXPECT_TRUE(machine.NetCalls().empty());
+    EXPECT_TRUE(machine.AgentFiles().empty());
 }
 
 }  // namespace

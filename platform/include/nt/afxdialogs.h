@@ -79,6 +79,12 @@ void SetResources(const ResourceTable *table);
 // The template with that id, or null.
 const DialogTemplate *FindDialogTemplate(UINT id);
 
+// Whether the screen can show each of the dialogs whole, as it is now.
+// Always true for a key script. For a terminal too small for one of them,
+// or a template that is not among the resources, false after one line on
+// standard error that says so.
+bool ScreenHoldsDialogs(const UINT *ids, size_t count);
+
 }  // namespace ui
 }  // namespace nt
 
@@ -218,6 +224,9 @@ public:
 
     // The program's work. The program ends after it, whatever it returns.
     virtual BOOL InitInstance();
+    // Called when InitInstance has returned; its result is the program's
+    // exit status (0 unless a derived class says otherwise).
+    virtual int ExitInstance();
 
     // Asks for the three-dimensional control look of CTL3D32.DLL. There is
     // no such library here: the plain look stays, and the result is FALSE.
@@ -237,9 +246,9 @@ int AfxWinMain();
 // The application object, or null before it is constructed.
 CWinApp *AfxGetApp();
 
-// Runs the application object's InitInstance and returns the exit status,
-// 0. 1 (with a line on standard error) when the program has no
-// application object.
+// Runs the application object's InitInstance, then its ExitInstance, whose
+// result is the exit status. 1 (with a line on standard error) when the
+// program has no application object.
 int AfxWinMain();
 
 #define AFX_IDS_APP_TITLE 0xE000
