@@ -252,15 +252,6 @@ int HandleView(netsnmp_mib_handler *handler, netsnmp_handler_registration * /*re
                 AnswerGet(reqinfo, request, GetFromAgent(agent, var->name, var->name_length));
                 break;
             case MODE_GETNEXT:
-                // An AgentX master asks from the start of a registration
-                // with the start itself included: a row's first object.
-                if (request->inclusive) {
-                    const Reply exact = GetFromAgent(agent, var->name, var->name_length);
-                    if (exact.kind == Reply::Answer) {
-                        AnswerGet(reqinfo, request, exact);
-                        break;
-                    }
-                }
                 AnswerGetNext(reqinfo, request,
                               GetNextFromAgent(agent, var->name, var->name_length));
                 break;
