@@ -17,6 +17,9 @@
 #include "agent_list.h"
 #include "snmp_engine.h"
 
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
 namespace snmpsvc {
 
 namespace {
@@ -52,6 +55,47 @@ void CloseOnExecFromThree() {
     closedir(fds);
 }
 
+// The address a start with options would listen on: --listen, else the
+// configuration's agentaddress lines, else the default.
+std::string ListenAddressOf(const RunOptions &options, const std::string &configFile) {
+    if (!options.listen.empty()) {
+        return options.listen;
+    }
+    std::string addresses;
+    std::ifstream lines(configFile);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string token;
+        std::string value;
+        words >> token >> value;
+        if (strcasecmp(token.c_str(), "agentaddress") == 0 && !value.empty()) {
+            addresses += (addresses.empty() ? "" : ",") + value;
+        }
+    }
+    return addresses.empty() ? DefaultListenAddress : addresses;
+}
+
+// Whether each address of a list can be opened now (one that this process
+// listens on already is not tried again).
+bool CanListenOn(const std::string &addresses, std::string *error) {
+    if (addresses == ListenAddress()) {
+        return true;
+    }
+    std::istringstream list(addresses);
+    for (std::string address; std::getline(list, address, ',');) {
+        netsnmp_transport *transport = netsnmp_transport_open_server("snmp", address.c_str());
+        if (transport == nullptr) {
+            *error = "cannot listen on " + address + " (in use, not this machine's, or not valid)";
+            return false;
+        }
+        if (transport->f_close != nullptr) {
+            transport->f_close(transport);
+        }
+        netsnmp_transport_free(transport);
+    }
+    return true;
+}
+
 }  // namespace
 
 void RememberArguments(int argc, char **argv) { g_arguments.assign(argv, argv + argc); }
@@ -76,8 +120,9 @@ bool CheckConfigFile(const std::string &configFile, std::string *error) {
     if (!ConfiguredSubagent(configFile, &subagent, error)) {
         return false;
     }
-    // The library only warns about a bad value and goes on; this switch
-    // decides who may read without a user, so a bad value stops the start.
+    // At a start the library only warns about a bad value here and goes on
+    // with the communities answered; a reload with one is refused, as the
+    // switch decides who may read without a user.
     std::ifstream lines(configFile);
     int number = 0;
     for (std::string line; std::getline(lines, line);) {
@@ -98,8 +143,15 @@ bool CheckConfigFile(const std::string &configFile, std::string *error) {
 }
 
 bool CheckReload(const RunOptions &options, std::string *error) {
-    if (!CheckRoot(options.root, error) ||
-        !CheckConfigFile(options.root + "/snmp/snmpsvc.conf", error)) {
+    const std::string configFile = options.root + "/snmp/snmpsvc.conf";
+    bool subagent = options.agentx;
+    if (!CheckRoot(options.root, error) || !CheckConfigFile(configFile, error) ||
+        (!subagent && !ConfiguredSubagent(configFile, &subagent, error))) {
+        return false;
+    }
+    // A new address that cannot be opened would end the service after the
+    // exec: tried here first.
+    if (!subagent && !CanListenOn(ListenAddressOf(options, configFile), error)) {
         return false;
     }
     std::vector<AgentEntry> entries;

@@ -34,8 +34,8 @@ void RememberArguments(int argc, char **argv);
 bool CheckReload(const RunOptions &options, std::string *error);
 
 // Checks the configuration file's own lines (agentxRole, snmpsvcCommunity)
-// and that it can be read when it exists. False with *error naming the
-// file and the line.
+// and that it can be read when it exists, as a reload requires. False with
+// *error naming the file and the line.
 bool CheckConfigFile(const std::string &configFile, std::string *error);
 
 // The lock descriptor a reload handed over (and takes it out of the

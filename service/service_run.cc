@@ -197,10 +197,6 @@ int RunService(const RunOptions &options) {
     engine.persistentDir = options.root + "/snmp/persist";
     engine.agentxSocket = options.agentxSocket;
     const std::string configFile = engine.configDir + "/snmpsvc.conf";
-    if (!CheckConfigFile(configFile, &error)) {
-        LogLine(LOG_ERR, error);
-        return 1;
-    }
     if (options.agentx) {
         engine.subagent = true;
     } else if (!ConfiguredSubagent(configFile, &engine.subagent, &error)) {

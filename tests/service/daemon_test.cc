@@ -2,7 +2,9 @@
 // first (and nothing else of Net-SNMP's modules), a reload on SIGHUP that
 // keeps the pid and refuses what would not load, and the readiness it
 // tells systemd over a notification socket that the test makes.
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
 #include <cstddef>
 #include <cstring>
 #include <functional>
@@ -151,6 +153,33 @@ private:
     bool bound_ = false;
 };
 
+// A loopback UDP port that the test holds.
+class BusyPort {
+public:
+    BusyPort() {
+        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        struct sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ >= 0 &&
+            bind(fd_, reinterpret_cast<struct sockaddr *>(&address), sizeof address) == 0 &&
+            getsockname(fd_, reinterpret_cast<struct sockaddr *>(&address), &length) == 0) {
+            port_ = ntohs(address.sin_port);
+        }
+    }
+    ~BusyPort() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
 TEST(ReloadTest, SighupReloadsInPlaceAndRefusesWhatWouldNotLoad) {
     TestRoot root;
     const std::string base = "syslocation Rack 4\n";
@@ -209,6 +238,7 @@ TEST(ReloadTest, SighupReloadsInPlaceAndRefusesWhatWouldNotLoad) {
     };
     const std::string conf = root.root() + "/snmp/snmpsvc.conf";
     const std::string good = ReadFile(conf);
+    const BusyPort busy;
     const Bad bads[] = {
         {"a configuration line with a bad value",
          [&] { WriteFile(conf, good + "snmpsvcCommunity of\n"); },
@@ -217,6 +247,12 @@ TEST(ReloadTest, SighupReloadsInPlaceAndRefusesWhatWouldNotLoad) {
         {"a bad role", [&] { WriteFile(conf, good + "agentxRole helper\n"); },
          [&] { WriteFile(conf, good); },
          conf + " line 3: agentxRole must be \"master\" or \"subagent\""},
+        {"an address in use",
+         [&] {
+             WriteFile(conf, "agentaddress udp:127.0.0.1:" + std::to_string(busy.port()) + "\n");
+         },
+         [&] { WriteFile(conf, good); },
+         "cannot listen on udp:127.0.0.1:" + std::to_string(busy.port())},
         {"an unreadable registry",
          [&] {
              rename(registry.c_str(), (registry + ".away").c_str());
