@@ -83,10 +83,14 @@ bool EnsureKey(const std::string &path, bool *changed, std::string *error) {
 }
 
 const char DefaultConfig[] =
-    "# Net-SNMP agent settings of the SNMP service (snmpsvc), read when it starts.\n"
+    "# Net-SNMP agent settings of the SNMP service (snmpsvc), read when it starts\n"
+    "# and when it reloads (SIGHUP).\n"
     "# The service answers SNMPv1 and SNMPv2c for the read-only community \"public\"\n"
     "# from the loopback addresses, on udp:127.0.0.1:1161; lines here add to that.\n"
     "#\n"
+    "# The system group, as in snmpd.conf (sysServices is 72 unless set):\n"
+    "#   syslocation Server room, rack 4\n"
+    "#   syscontact ops@example.org\n"
     "# Where to listen (snmpsvc run --listen wins over this):\n"
     "#   agentaddress udp:127.0.0.1:1161\n"
     "# Let SETs through to the agents (which refuse them with genErr):\n"
@@ -100,9 +104,10 @@ const char DefaultConfig[] =
     "# Serve as an AgentX subagent of the system's snmpd instead of on an address\n"
     "# of its own (snmpsvc run --agentx[=SOCKET] does the same). snmpd.conf then\n"
     "# needs \"master agentx\", an agentXPerms that lets this user reach the socket,\n"
-    "# and its own etherlike and hr_device modules left out (snmpd -I -...);\n"
-    "# access is the master's. The subagent pings the master every\n"
-    "# agentxPingInterval seconds (default 5) and reconnects when it restarts:\n"
+    "# and its own dot3StatsTable module left out (snmpd -I -dot3StatsTable);\n"
+    "# access and the system group are the master's. The subagent pings the\n"
+    "# master every agentxPingInterval seconds (default 5) and reconnects when\n"
+    "# it restarts:\n"
     "#   agentxRole subagent\n"
     "#   agentxSocket /var/agentx/master\n"
     "#   agentxPingInterval 5\n";

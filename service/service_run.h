@@ -4,10 +4,14 @@
 // agent the registry names (a missing library, one without the entry
 // points, one whose SnmpExtensionInit fails, or one whose view another
 // agent serves already is logged in one line and left out), opens its
-// listening address, writes run/SNMP.pid and serves until SIGTERM or
-// SIGINT. The signals are taken through a signalfd watched by the engine's
-// loop; nothing runs in a signal handler. On the way out it closes the
-// listener, removes the pid file and drops the lock.
+// listening address, writes run/SNMP.pid, tells a service manager that
+// listens on NOTIFY_SOCKET that it is ready, and serves until SIGTERM or
+// SIGINT. SIGHUP reloads (service_reload.h). Standing alone it also serves
+// the system, SNMP and engine groups (system_mibs.h); as an AgentX
+// subagent it registers only the rows its agents serve (agentx_rows.h).
+// The signals are taken through a signalfd watched by the engine's loop;
+// nothing runs in a signal handler. On the way out it closes the listener,
+// removes the pid file and drops the lock.
 #ifndef SERVICE_SERVICE_RUN_H
 #define SERVICE_SERVICE_RUN_H
 

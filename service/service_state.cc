@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace svcstate {
@@ -93,6 +94,36 @@ std::unique_ptr<ServiceLease> ServiceLease::Acquire(const ServiceFiles &files,
         return nullptr;
     }
     return std::unique_ptr<ServiceLease>(new ServiceLease(files, fd));
+}
+
+std::unique_ptr<ServiceLease> ServiceLease::Adopt(const ServiceFiles &files, int inheritedFd,
+                                                  std::string *error) {
+    struct stat held;
+    struct stat named;
+    if (inheritedFd < 0 || fstat(inheritedFd, &held) != 0 ||
+        stat(files.lock.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
+        held.st_ino != named.st_ino) {
+        return Acquire(files, error);
+    }
+    fcntl(inheritedFd, F_SETFD, FD_CLOEXEC);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fcntl(inheritedFd, F_SETLK, &lock) != 0) {  // ours already: this cannot wait
+        *error = ErrnoText("cannot lock " + files.lock, errno);
+        return nullptr;
+    }
+    std::unique_ptr<ServiceLease> lease(new ServiceLease(files, inheritedFd));
+    lease->published_ = true;  // the pid file names this process still
+    return lease;
+}
+
+int ServiceLease::KeepAcrossExec() {
+    const int flags = fcntl(lockFd_, F_GETFD);
+    if (flags < 0 || fcntl(lockFd_, F_SETFD, flags & ~FD_CLOEXEC) != 0) {
+        return -1;
+    }
+    return lockFd_;
 }
 
 ServiceLease::ServiceLease(ServiceFiles files, int lockFd)

@@ -53,6 +53,14 @@ public:
     // ("already running (pid N)") or the file cannot be made.
     static std::unique_ptr<ServiceLease> Acquire(const ServiceFiles &files, std::string *error);
 
+    // The same for a process that has just exec'd itself: inheritedFd is
+    // the lock descriptor that KeepAcrossExec returned before the exec, and
+    // the lease goes on with it (the lock was never let go). An inherited
+    // descriptor that is not the lock file's is left alone and the lock
+    // taken as Acquire takes it.
+    static std::unique_ptr<ServiceLease> Adopt(const ServiceFiles &files, int inheritedFd,
+                                               std::string *error);
+
     // Releases the lock, after removing the pid file if Publish wrote it.
     ~ServiceLease();
     ServiceLease(const ServiceLease &) = delete;
@@ -61,6 +69,12 @@ public:
     // Writes the pid file: the service now serves. False with *error when
     // it cannot be written.
     bool Publish(std::string *error);
+
+    // Before this process execs itself: lets the lock's descriptor stay
+    // open across the exec (closing any descriptor of the file would drop
+    // the lock) and returns its number, for Adopt in the new program; -1
+    // with errno on failure. The pid file stays: the pid does not change.
+    int KeepAcrossExec();
 
 private:
     ServiceLease(ServiceFiles files, int lockFd);

@@ -11,6 +11,7 @@
 
 #include "nt/ntroot.h"
 #include "service_install.h"
+#include "service_reload.h"
 #include "service_run.h"
 #include "service_users.h"
 #include "snmp_engine.h"
@@ -33,7 +34,10 @@ const char Usage[] =
     "                    agent list, NET in the system directory, and our MIB\n"
     "                    modules in ROOT/mibs (for snmptable -M +ROOT/mibs)\n"
     "  run               run the service in the foreground until SIGTERM or\n"
-    "                    SIGINT (NET START SNMP runs it in the background)\n"
+    "                    SIGINT (NET START SNMP runs it in the background);\n"
+    "                    SIGHUP reloads the configuration, the registry and\n"
+    "                    the agents, keeping the pid (a configuration that\n"
+    "                    does not load leaves it serving as before)\n"
     "  user add NAME     add an SNMPv3 user with read access, authentication and\n"
     "                    privacy (authPriv), to ROOT/snmp/snmpsvc.conf (mode\n"
     "                    0600); the service uses it from its next start\n"
@@ -83,6 +87,7 @@ std::string Absolute(const std::string &path) {
 }  // namespace
 
 int Main(int argc, char **argv) {
+    RememberArguments(argc, argv);  // a reload starts the program again with them
     std::string command;
     std::vector<std::string> operands;  // after the command
     std::string root;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "agent_router.h"
+#include "agentx_rows.h"
 #include "snmp_engine.h"
 
 // The extension-agent interface and Net-SNMP both name some ASN.1 tags;
@@ -304,6 +305,36 @@ bool RegisterAgentView(ExtensionAgent *agent, const std::string &name, std::stri
                      ? "its view " + snmphost::OidText(view) + " is served by another agent"
                      : "its view " + snmphost::OidText(view) + " cannot be registered (error " +
                            std::to_string(rc) + ")";
+        return false;
+    }
+    return true;
+}
+
+bool RegisterAgentRange(ExtensionAgent *agent, const std::string &name, const snmphost::Oid &start,
+                        int rangeArc, uint32_t rangeUpper, std::string *error) {
+    if (start.empty() || start.size() > MAX_OID_LEN) {
+        *error = "a name of " + std::to_string(start.size()) + " arcs cannot be registered";
+        return false;
+    }
+    const std::vector<oid> root(start.begin(), start.end());
+    netsnmp_handler_registration *registration = netsnmp_create_handler_registration(
+        name.c_str(), HandleView, root.data(), root.size(), HANDLER_CAN_RWRITE);
+    if (registration == nullptr) {
+        *error = "out of memory";
+        return false;
+    }
+    registration->handler->myvoid = agent;
+    if (rangeArc > 0 && static_cast<size_t>(rangeArc) <= start.size() &&
+        rangeUpper > start[static_cast<size_t>(rangeArc) - 1]) {
+        registration->range_subid = rangeArc;
+        registration->range_ubound = rangeUpper;
+    }
+    const int rc = netsnmp_register_handler(registration);  // frees it on failure
+    if (rc != MIB_REGISTERED_OK) {
+        *error = snmphost::OidText(start) +
+                 (rc == MIB_DUPLICATE_REGISTRATION ? std::string(" is served already")
+                                                   : " cannot be registered (error " +
+                                                         std::to_string(rc) + ")");
         return false;
     }
     return true;

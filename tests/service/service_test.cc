@@ -111,6 +111,26 @@ bool NameLess(const std::string &a, const std::string &b) { return Arcs(a) < Arc
     return ::testing::AssertionSuccess();
 }
 
+// The bindings of a walk that lie in the agents' two tables: the service
+// also answers the system, SNMP and engine groups around them.
+Bindings InAgentTables(const Bindings &walk) {
+    Bindings ours;
+    for (const auto &binding : walk) {
+        if (binding.first.compare(0, Dot3Entry.size() + 1, Dot3Entry + ".") == 0 ||
+            binding.first.compare(0, HrDeviceEntry.size() + 1, HrDeviceEntry + ".") == 0) {
+            ours.push_back(binding);
+        }
+    }
+    return ours;
+}
+
+// The object after dot3StatsTable: snmpInPkts, the SNMP group's first.
+const std::string SnmpInPkts = ".1.3.6.1.2.1.11.1.0";
+
+// The last object the service answers (usmStatsDecryptionErrors), after
+// which every walk ends.
+const std::string LastObject = ".1.3.6.1.6.3.15.1.1.6.0";
+
 // One service for the whole suite: two adapters, both agents, a read-write
 // community so that SETs reach the agents.
 class ServiceTest : public ::testing::Test {
@@ -163,7 +183,7 @@ TEST_F(ServiceTest, NetStartsTheServiceInTheBackground) {
 
 TEST_F(ServiceTest, WalksOfEveryKindGiveTheSameStrictlyIncreasingObjects) {
     const Bindings expected = ExpectedObjects();
-    const Bindings endOfView = {{expected.back().first, EndOfView}};
+    const Bindings endOfView = {{LastObject, EndOfView}};
     struct Walk {
         const char *tool;
         std::vector<std::string> options;
@@ -189,12 +209,12 @@ TEST_F(ServiceTest, WalksOfEveryKindGiveTheSameStrictlyIncreasingObjects) {
             got.pop_back();
         }
         EXPECT_TRUE(StrictlyIncreasing(got));
-        EXPECT_EQ(got, expected) << result.out;
+        EXPECT_EQ(InAgentTables(got), expected) << result.out;
     }
 }
 
 TEST_F(ServiceTest, WalksEndWithEndOfMibViewOrNoSuchName) {
-    const std::string last = Obj(HrDeviceEntry, 6, 2);
+    const std::string last = LastObject;
     const Result v2 = root_->Client("snmpgetnext", V2, {last});
     EXPECT_EQ(ParseBindings(v2.out), Bindings({{last, EndOfView}})) << v2.out << v2.err;
 
@@ -210,10 +230,11 @@ TEST_F(ServiceTest, GetNextCrossesFromOneAgentsViewIntoTheNext) {
         std::string answer;
     };
     const Case cases[] = {
-        {"the last dot3StatsTable object", Obj(Dot3Entry, 16, 2), Obj(HrDeviceEntry, 1, 1)},
-        {"ethstat's end-of-view name", ".1.3.6.1.2.1.10.7.2.2", Obj(HrDeviceEntry, 1, 1)},
-        {"a name before every view", ".1.3", Obj(Dot3Entry, 1, 1)},
-        {"a column past ethstat's last", Obj(Dot3Entry, 17, 0), Obj(HrDeviceEntry, 1, 1)},
+        {"the last dot3StatsTable object", Obj(Dot3Entry, 16, 2), SnmpInPkts},
+        {"ethstat's end-of-view name", ".1.3.6.1.2.1.10.7.2.2", SnmpInPkts},
+        {"a name before ethstat's view", ".1.3.6.1.2.1.10", Obj(Dot3Entry, 1, 1)},
+        {"a column past ethstat's last", Obj(Dot3Entry, 17, 0), SnmpInPkts},
+        {"the SNMP group's last object", ".1.3.6.1.2.1.11.32.0", Obj(HrDeviceEntry, 1, 1)},
         {"an unserved column between served ones", Obj(Dot3Entry, 14, 7),
          Obj(Dot3Entry, 16, 1)},
         {"a name of 13 arcs", Obj(Dot3Entry, 3, 1) + ".5", Obj(Dot3Entry, 3, 2)},
@@ -264,7 +285,7 @@ TEST_F(ServiceTest, GetAnswersServedObjectsAndNoSuchInstanceAtTheEdges) {
         }
     }
     // A name in no view never reaches an agent.
-    const Result outside = root_->Client("snmpget", V2, {".1.3.6.1.2.1.1.1.0"});
+    const Result outside = root_->Client("snmpget", V2, {".1.3.6.1.2.1.2.1.0"});
     EXPECT_TRUE(Contains(outside.out, "No Such Object available on this agent")) << outside.out;
 }
 
@@ -319,12 +340,13 @@ TEST_F(ServiceTest, BadRequestsGetTheirAnswerAndTheServiceServesOn) {
     EXPECT_TRUE(stillServes());
 
     // GETBULK with max-repetitions far beyond any table: the engine bounds
-    // the response, which ends in endOfMibView.
-    const Result bulk =
-        root_->Client("snmpbulkget", {"-v2c", "-c", "public", "-Cn0", "-Cr2147483647"}, {".1"});
+    // the response, which ends in endOfMibView (from the agents' first
+    // table on, the rest fits in the engine's limit of 100 repetitions).
+    const Result bulk = root_->Client("snmpbulkget", {"-v2c", "-c", "public", "-Cn0", "-Cr2147483647"},
+                                      {".1.3.6.1.2.1.10"});
     const Bindings got = ParseBindings(bulk.out);
     ASSERT_GE(got.size(), ExpectedObjects().size() + 1) << bulk.out << bulk.err;
-    EXPECT_EQ(Bindings(got.begin(), got.begin() + 38), ExpectedObjects());
+    EXPECT_EQ(InAgentTables(got), ExpectedObjects());
     EXPECT_EQ(got.back().second, EndOfView);
     EXPECT_TRUE(stillServes());
 
@@ -642,7 +664,7 @@ TEST(ServiceAgentsTest, BrokenRegistryEntriesAreLoggedAndTheRestServed) {
     }
     EXPECT_TRUE(Contains(log, "serving 2 agents")) << log;
     const Result walk = root.Client("snmpwalk", V1, {".1"});
-    EXPECT_EQ(ParseBindings(walk.out), ExpectedObjects());
+    EXPECT_EQ(InAgentTables(ParseBindings(walk.out)), ExpectedObjects());
 }
 
 TEST(ServiceAgentsTest, AgentsThatFailToInitialiseLeaveTheServiceRunning) {
@@ -659,10 +681,8 @@ TEST(ServiceAgentsTest, AgentsThatFailToInitialiseLeaveTheServiceRunning) {
                                   "/Windows/System32/ETHSTAT.DLL) skipped: SnmpExtensionInit failed\n"))
         << log;
     EXPECT_TRUE(Contains(log, "serving 0 agents")) << log;
-    const Result next = root.Client("snmpgetnext", V2, {".1"});
-    const Bindings got = ParseBindings(next.out);
-    ASSERT_EQ(got.size(), 1u) << next.out << next.err;
-    EXPECT_EQ(got[0].second, EndOfView);
+    const Result walk = root.Client("snmpwalk", V2, {".1"});
+    EXPECT_EQ(InAgentTables(ParseBindings(walk.out)), Bindings()) << walk.out;
 }
 
 }  // namespace
