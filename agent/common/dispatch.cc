@@ -13,6 +13,7 @@
 // dispatch releases every identifier it made and did not hand over, and
 // never the name the host passed in.
 #include "agent.h"
+#include "discovery.h"
 #include "snmp.h"
 #include "table.h"
 
@@ -109,6 +110,9 @@ __attribute__((visibility("default"))) BOOL SnmpExtensionInit(DWORD /*timeZeroRe
                                                               HANDLE *trapEvent,
                                                               AsnObjectIdentifier *view) {
     if (AgentInit() == 0) {
+        // The host learns why from the thread's last-error code: no adapter
+        // answered discovery, or there was no memory for the column list.
+        SetLastError(AdapterCount == 0 ? ERROR_DEV_NOT_EXIST : ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
     *view = AgentView;

@@ -30,7 +30,12 @@ TEST_F(DispatchTest, InitWithoutAdaptersWritesNothing) {
     HANDLE trap = reinterpret_cast<HANDLE>(0x1234);
     UINT arc = 9;
     AsnObjectIdentifier view = {1, &arc};
+    // Discovery's own failed calls leave codes of their own; the one the
+    // host reads afterwards says why the agent declined.
+    fake::P().devices[DeviceName(1)].opens = false;
+    SetLastError(ERROR_SUCCESS);
     EXPECT_FALSE(SnmpExtensionInit(0, &trap, &view));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
     EXPECT_EQ(trap, reinterpret_cast<HANDLE>(0x1234));
     EXPECT_EQ(view.idLength, 1u);
     EXPECT_EQ(view.ids, &arc);
@@ -42,7 +47,9 @@ TEST_F(DispatchTest, InitFailsWhenAColumnCannotBeListed) {
     fake::P().failHeapCalls = {3};
     HANDLE trap;
     AsnObjectIdentifier view;
+    SetLastError(ERROR_SUCCESS);
     EXPECT_FALSE(SnmpExtensionInit(0, &trap, &view));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
 }
 
 TEST_F(DispatchTest, TrapReportsNothing) {

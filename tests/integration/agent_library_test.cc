@@ -162,13 +162,18 @@ TEST_F(AgentLibraryTest, CountersAreReadAtEveryQuery) {
 }
 
 TEST_F(AgentLibraryTest, WithoutAdaptersInitialisationFails) {
+    // The host learns why from the agent's last-error code.
     auto ethstat = Load("ETHSTAT.DLL");
     ASSERT_TRUE(ethstat);
-    EXPECT_FALSE(ethstat->Init());
+    std::string why;
+    EXPECT_FALSE(ethstat->Init(&why));
+    EXPECT_EQ(why, "no adapter found");
     setenv("NTROOT", (root_ + "/missing").c_str(), 1);
     auto hostdev = Load("HOSTDEV.DLL");
     ASSERT_TRUE(hostdev);
-    EXPECT_FALSE(hostdev->Init());
+    why.clear();
+    EXPECT_FALSE(hostdev->Init(&why));
+    EXPECT_EQ(why, "no adapter found");
 }
 
 TEST_F(AgentLibraryTest, NamesOfAnyLength) {
