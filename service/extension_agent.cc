@@ -1,8 +1,12 @@
 // Loading and calling an extension agent; see extension_agent.h.
 #include "extension_agent.h"
 
+#include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "nt/win32.h"
 
@@ -71,13 +75,71 @@ AsnAny ValueRecord(Value &value) {
     return any;
 }
 
+// Why the file at path cannot be a library, before the loader is asked:
+// empty when it may be one. Only a regular file that starts with an ELF
+// header is handed to dlopen, so a folder, a FIFO or a text file is named
+// for what it is instead of by the loader's guess.
+std::string NotALibrary(const std::string &path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return "library not found";
+        }
+        return std::string("cannot read the library: ") + std::strerror(errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return "not a library (a folder)";
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return "not a library (not a regular file)";
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return std::string("cannot read the library: ") + std::strerror(errno);
+    }
+    static const char ElfMagic[4] = {0x7f, 'E', 'L', 'F'};
+    char magic[sizeof ElfMagic];
+    const ssize_t got = pread(fd, magic, sizeof magic, 0);
+    const int readError = errno;
+    close(fd);
+    if (got < 0) {
+        return std::string("cannot read the library: ") + std::strerror(readError);
+    }
+    if (got != sizeof magic || std::memcmp(magic, ElfMagic, sizeof magic) != 0) {
+        return "not a library (no ELF header)";
+    }
+    return "";
+}
+
+// What SnmpExtensionInit's last-error code says.
+std::string InitFailure(DWORD code) {
+    switch (code) {
+        case ERROR_SUCCESS: return "initialisation failed";
+        case ERROR_DEV_NOT_EXIST: return "no adapter found";
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY: return "initialisation failed: out of memory";
+        default: return "initialisation failed (error " + std::to_string(code) + ")";
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<ExtensionAgent> ExtensionAgent::Load(const std::string &path, std::string *error) {
+    const std::string notALibrary = NotALibrary(path);
+    if (!notALibrary.empty()) {
+        *error = path + ": " + notALibrary;
+        return nullptr;
+    }
     void *library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
-        const char *why = dlerror();
-        *error = why != nullptr ? why : "cannot load " + path;
+        // The loader's message names the file first; say it once.
+        const char *loaderSays = dlerror();
+        std::string why = loaderSays != nullptr ? loaderSays : "";
+        const std::string named = path + ": ";
+        if (why.compare(0, named.size(), named) == 0) {
+            why.erase(0, named.size());
+        }
+        *error = path + ": cannot be loaded: " + (why.empty() ? "unknown reason" : why);
         return nullptr;
     }
     std::unique_ptr<ExtensionAgent> agent(new ExtensionAgent(path, library));
@@ -85,7 +147,11 @@ std::unique_ptr<ExtensionAgent> ExtensionAgent::Load(const std::string &path, st
     agent->query_ = reinterpret_cast<PFNSNMPEXTENSIONQUERY>(dlsym(library, "SnmpExtensionQuery"));
     agent->trap_ = reinterpret_cast<PFNSNMPEXTENSIONTRAP>(dlsym(library, "SnmpExtensionTrap"));
     if (agent->init_ == nullptr || agent->query_ == nullptr) {
-        *error = path + ": no SnmpExtensionInit or SnmpExtensionQuery entry point";
+        std::string missing = agent->init_ == nullptr ? "SnmpExtensionInit" : "";
+        if (agent->query_ == nullptr) {
+            missing += std::string(missing.empty() ? "" : ", ") + "SnmpExtensionQuery";
+        }
+        *error = path + ": entry points missing: " + missing;
         return nullptr;
     }
     return agent;
@@ -99,10 +165,15 @@ ExtensionAgent::ExtensionAgent(std::string path, void *library)
 // back, so unloading it would only strand them.
 ExtensionAgent::~ExtensionAgent() = default;
 
-bool ExtensionAgent::Init() {
+bool ExtensionAgent::Init(std::string *why) {
     HANDLE trapEvent = nullptr;
     AsnObjectIdentifier view = {0, nullptr};
+    SetLastError(ERROR_SUCCESS);  // so that a code after FALSE is the agent's
     if (!init_(0, &trapEvent, &view)) {
+        const DWORD code = GetLastError();
+        if (why != nullptr) {
+            *why = InitFailure(code);
+        }
         return false;
     }
     view_ = CopyOid(view);

@@ -46,14 +46,20 @@ struct QueryResult {
 
 class ExtensionAgent {
 public:
-    // The library at path, or null with *error saying why.
+    // The library at path, or null with *error, "PATH: reason", saying why
+    // in one of these: "library not found", "cannot read the library: ...",
+    // "not a library (a folder | not a regular file | no ELF header)",
+    // "cannot be loaded: <the loader's reason>", "entry points missing: ...".
     static std::unique_ptr<ExtensionAgent> Load(const std::string &path, std::string *error);
     ~ExtensionAgent();
     ExtensionAgent(const ExtensionAgent &) = delete;
     ExtensionAgent &operator=(const ExtensionAgent &) = delete;
 
-    // Calls SnmpExtensionInit; false when the agent declines to serve.
-    bool Init();
+    // Calls SnmpExtensionInit; false when the agent declines to serve, with
+    // *why (when given) from the last-error code the agent left: "no adapter
+    // found" (ERROR_DEV_NOT_EXIST), "initialisation failed: out of memory",
+    // "initialisation failed" (no code) or "initialisation failed (error N)".
+    bool Init(std::string *why = nullptr);
     const Oid &view() const { return view_; }
     const std::string &path() const { return path_; }
 

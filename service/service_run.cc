@@ -96,15 +96,6 @@ std::vector<std::unique_ptr<ExtensionAgent>> LoadAgents(const std::vector<AgentE
             LogLine(LOG_WARNING, label + " skipped: that library is loaded already");
             continue;
         }
-        struct stat info;
-        if (stat(entry.file.c_str(), &info) != 0) {
-            LogLine(LOG_ERR, label + " skipped: " + std::strerror(errno));
-            continue;
-        }
-        if (!S_ISREG(info.st_mode)) {
-            LogLine(LOG_ERR, label + " skipped: not a library file");
-            continue;
-        }
         std::string error;
         std::unique_ptr<ExtensionAgent> agent = ExtensionAgent::Load(entry.file, &error);
         if (agent == nullptr) {
@@ -117,8 +108,8 @@ std::vector<std::unique_ptr<ExtensionAgent>> LoadAgents(const std::vector<AgentE
             continue;
         }
         loaded.insert(real);
-        if (!agent->Init()) {
-            LogLine(LOG_ERR, label + " skipped: SnmpExtensionInit failed");
+        if (!agent->Init(&error)) {
+            LogLine(LOG_ERR, label + " skipped: " + error);
             continue;
         }
         if (rowsOnly) {

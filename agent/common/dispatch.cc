@@ -2,13 +2,18 @@
 //
 // A GET is answered from arcs 11 and 12 of a 12-arc name; a GETNEXT walks
 // the table from arcs 11 and 12 (missing arcs count as 0) and puts the next
-// object's name into the binding. A GETNEXT that runs off the table is
-// answered with noError and the end-of-view name, AgentView with its last
-// arc plus 1, so the host moves on. Every other request type is refused
-// with genErr. Names handed to the host are new identifiers on the global
-// heap (see nt/snmpext.h); the dispatch releases every identifier it made
-// and did not hand over, and never the name the host passed in.
+// object's name into the binding. A cell whose value cannot be read (its
+// driver does not answer) is passed over: the GETNEXT goes on, in the same
+// order, to the next cell that answers, so one failing counter hides
+// nothing after it. A GETNEXT that runs off the table is answered with
+// noError and the end-of-view name, AgentView with its last arc plus 1, so
+// the host moves on. Every other request type is refused with genErr, and
+// so is a binding whose name could not be allocated. Names handed to the
+// host are new identifiers on the global heap (see nt/snmpext.h); the
+// dispatch releases every identifier it made and did not hand over, and
+// never the name the host passed in.
 #include "agent.h"
+#include "discovery.h"
 #include "snmp.h"
 #include "table.h"
 
@@ -69,14 +74,31 @@ AsnInteger QueryBinding(RFC1157VarBind *binding, BYTE requestType) {
                 return SNMP_ERRORSTATUS_NOSUCHNAME;
             }
             return AgentColumnValue(binding, column, instance);
-        case ASN_RFC1157_GETNEXTREQUEST:
-            if (TableNext(&column, &instance) != SNMP_ERRORSTATUS_NOERROR) {
-                return SNMP_ERRORSTATUS_NOSUCHNAME;
+        case ASN_RFC1157_GETNEXTREQUEST: {
+            // Each cell tried gets its name in the binding before its value
+            // is asked for. A cell that does not answer gives the binding's
+            // value back as it came and its name back to the heap when the
+            // next one replaces it; the caller's own name is never released.
+            UINT *const callersArcs = name.ids;
+            const AsnAny valueAsItCame = binding->value;
+            for (;;) {
+                if (TableNext(&column, &instance) != SNMP_ERRORSTATUS_NOERROR) {
+                    return SNMP_ERRORSTATUS_NOSUCHNAME;
+                }
+                UINT *const storedArcs = binding->name.ids;
+                if (!BuildRowName(&binding->name, column, instance)) {
+                    return SNMP_ERRORSTATUS_GENERR;
+                }
+                if (storedArcs != callersArcs) {
+                    GlobalFree(storedArcs);
+                }
+                const AsnInteger status = AgentColumnValue(binding, column, instance);
+                if (status != SNMP_ERRORSTATUS_NOSUCHNAME) {
+                    return status;
+                }
+                binding->value = valueAsItCame;
             }
-            if (!BuildRowName(&binding->name, column, instance)) {
-                return SNMP_ERRORSTATUS_GENERR;
-            }
-            return AgentColumnValue(binding, column, instance);
+        }
         default:
             return SNMP_ERRORSTATUS_GENERR;
     }
@@ -88,6 +110,9 @@ __attribute__((visibility("default"))) BOOL SnmpExtensionInit(DWORD /*timeZeroRe
                                                               HANDLE *trapEvent,
                                                               AsnObjectIdentifier *view) {
     if (AgentInit() == 0) {
+        // The host learns why from the thread's last-error code: no adapter
+        // answered discovery, or there was no memory for the column list.
+        SetLastError(AdapterCount == 0 ? ERROR_DEV_NOT_EXIST : ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
     *view = AgentView;

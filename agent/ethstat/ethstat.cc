@@ -4,7 +4,8 @@
 // constant dot3StatsFrameTooLongs (0, no driver keeps it) and eleven
 // counters, each tied to one NDIS statistic. Nothing is cached, so a full
 // walk costs eleven driver queries a row. A query the driver does not answer
-// makes the cell noSuchName, which ends a GETNEXT walk there.
+// makes the cell noSuchName: a GET of it fails, and a GETNEXT walk passes
+// over it to the next cell that answers.
 #include "ethstat.h"
 
 #include "common/agent.h"

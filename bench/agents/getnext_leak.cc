@@ -5,7 +5,8 @@
 // temporary NT root with two simulated adapters, and walked again and
 // again: from the view to the end of the table, from a name before the
 // view, from names between and past the columns, one binding a request and
-// three. Every name an agent hands back is copied out and released with
+// three. The second adapter does not answer dot3StatsFCSErrors, so GETNEXTs
+// also pass over a cell whose driver fails. Every name an agent hands back is copied out and released with
 // GlobalFree, as nt/snmpext.h says; the names passed in are the program's
 // own and must come back untouched. A clean run leaks nothing: anything
 // valgrind finds lost was lost by an agent or the platform.
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -116,6 +118,19 @@ int main(int argc, char **argv) {
     }
     const std::string folder = argc > 1 ? argv[1] : AGENT_DIR;
     bench::SimulatedRoot root;
+    {
+        // Vxlnk2 without its FCS errors (0x0002020D): that cell fails.
+        const std::string path = root.path() + "/Device/Vxlnk2";
+        std::ifstream in(path);
+        std::string text, line;
+        while (std::getline(in, line)) {
+            if (line.compare(0, 11, "0x0002020D ") != 0) {
+                text += line + "\n";
+            }
+        }
+        in.close();
+        std::ofstream(path, std::ios::trunc) << text;
+    }
     Agent agents[2] = {Agent("ETHSTAT.DLL"), Agent("HOSTDEV.DLL")};
     for (Agent &agent : agents) {
         if (!Load(folder, &agent)) {

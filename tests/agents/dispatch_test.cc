@@ -30,7 +30,12 @@ TEST_F(DispatchTest, InitWithoutAdaptersWritesNothing) {
     HANDLE trap = reinterpret_cast<HANDLE>(0x1234);
     UINT arc = 9;
     AsnObjectIdentifier view = {1, &arc};
+    // Discovery's own failed calls leave codes of their own; the one the
+    // host reads afterwards says why the agent declined.
+    fake::P().devices[DeviceName(1)].opens = false;
+    SetLastError(ERROR_SUCCESS);
     EXPECT_FALSE(SnmpExtensionInit(0, &trap, &view));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
     EXPECT_EQ(trap, reinterpret_cast<HANDLE>(0x1234));
     EXPECT_EQ(view.idLength, 1u);
     EXPECT_EQ(view.ids, &arc);
@@ -42,7 +47,9 @@ TEST_F(DispatchTest, InitFailsWhenAColumnCannotBeListed) {
     fake::P().failHeapCalls = {3};
     HANDLE trap;
     AsnObjectIdentifier view;
+    SetLastError(ERROR_SUCCESS);
     EXPECT_FALSE(SnmpExtensionInit(0, &trap, &view));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
 }
 
 TEST_F(DispatchTest, TrapReportsNothing) {
@@ -180,26 +187,68 @@ TEST_F(DispatchTest, AllocationFailureInTheEndOfViewRewrite) {
     EXPECT_TRUE(atEnd.Run(ASN_RFC1157_GETNEXTREQUEST));
     EXPECT_EQ(atEnd.errorStatus, SNMP_ERRORSTATUS_GENERR);
     EXPECT_FALSE(atEnd.NameReplaced(0));
-
-    // A driver that fails after the next name was stored: the stored name
-    // stays in the binding (the host's to release) and nothing leaks.
-    fake::P().devices[DeviceName(1)].statistics.erase(0x0002020D);
-    fake::P().globalCalls = 0;
-    fake::P().failGlobalCalls = {4};
-    Request failing({Name({2, 1})});
-    EXPECT_TRUE(failing.Run(ASN_RFC1157_GETNEXTREQUEST));
-    EXPECT_EQ(failing.errorStatus, SNMP_ERRORSTATUS_GENERR);
-    EXPECT_EQ(failing.Name(0), Name({3, 1}));
-    EXPECT_EQ(StrayBlocks(failing), 0u);
 }
 
-TEST_F(DispatchTest, TheRewriteReleasesTheNameItReplaces) {
+// A GETNEXT that passes over cells whose driver fails makes three blocks
+// for each cell it tries, and one more for the end-of-view name. Whichever
+// allocation fails, the binding gets genErr with a valid name (the
+// caller's, or the last one stored, which the host releases) and nothing
+// else is left allocated; when none fails, the answer is the next cell
+// that answers, or the end of the view.
+TEST_F(DispatchTest, AllocationFailuresWhileFailingCellsArePassedOver) {
+    struct Case {
+        const char *what;
+        Arcs from;
+        int allocations;  // made when none fails
+        Arcs answer;
+    } cases[] = {
+        {"two cells passed over", Name({2, 1}), 9, Name({5, 1})},
+        {"the last cell passed over", Name({13, 1}), 4, EndOfView()},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        InitWithAdapters(1);
+        auto &statistics = fake::P().devices[DeviceName(1)].statistics;
+        statistics.erase(0x0002020D);  // (3, 1)
+        statistics.erase(0x01020102);  // (4, 1)
+        statistics.erase(0x01020203);  // (16, 1)
+        for (int failing = 1; failing <= c.allocations + 1; ++failing) {
+            SCOPED_TRACE(failing);
+            fake::P().globalCalls = 0;
+            fake::P().failGlobalCalls = {failing};
+            Request request({c.from});
+            request.list[0].value.asnType = 0x77;
+            EXPECT_TRUE(request.Run(ASN_RFC1157_GETNEXTREQUEST));
+            EXPECT_EQ(StrayBlocks(request), 0u);
+            EXPECT_EQ(fake::P().badFrees, 0);
+            if (failing > c.allocations) {
+                EXPECT_EQ(fake::P().globalCalls, c.allocations);
+                EXPECT_EQ(request.errorStatus, SNMP_ERRORSTATUS_NOERROR);
+                EXPECT_EQ(request.Name(0), c.answer);
+                continue;
+            }
+            EXPECT_EQ(request.errorStatus, SNMP_ERRORSTATUS_GENERR);
+            EXPECT_EQ(request.errorIndex, 1);
+            const Arcs name = request.Name(0);
+            EXPECT_TRUE(name == c.from || name.size() == 12u) << "a name was left half built";
+        }
+    }
+}
+
+TEST_F(DispatchTest, AGetNextThatRunsOffTheTableOverFailingCells) {
     InitWithAdapters(2);
-    fake::P().devices[DeviceName(1)].statistics.erase(0x0002020D);
-    Request request({Name({2, 2})});
+    fake::P().devices[DeviceName(2)].statistics.erase(0x01020203);  // (16, 2)
+    fake::P().devices[DeviceName(1)].statistics.erase(0x0002020D);  // (3, 1)
+    Request request({Name({16, 1}), Name({2, 2})});
+    request.list[0].value.asnType = 0x77;
     EXPECT_TRUE(request.Run(ASN_RFC1157_GETNEXTREQUEST));
     EXPECT_EQ(request.errorStatus, SNMP_ERRORSTATUS_NOERROR);
+    EXPECT_EQ(request.errorIndex, -1);
     EXPECT_EQ(request.Name(0), EndOfView());
+    EXPECT_EQ(request.list[0].value.asnType, 0x77) << "the value as it came, not the failed cell's";
+    EXPECT_EQ(request.Name(1), Name({3, 2})) << "the next binding passes over (3, 1)";
+    EXPECT_EQ(request.list[1].value.asnValue.counter, 200u + 0x0D);
     EXPECT_EQ(StrayBlocks(request), 0u);
 }
 

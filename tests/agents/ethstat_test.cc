@@ -1,10 +1,20 @@
 // The Ethernet-like statistics table: every counter from the driver.
+#include <algorithm>
+#include <map>
+
 #include "agent_fixture.h"
 #include "ethstat/ethstat.h"
 
 namespace {
 
 using EthstatTest = AgentTest;
+
+// The NDIS statistic behind each counter column.
+const std::map<UINT, DWORD> CounterStatistic = {
+    {2, 0x01020101}, {3, 0x0002020D}, {4, 0x01020102},  {5, 0x01020103},
+    {6, 0x01020205}, {7, 0x01020201}, {8, 0x01020207},  {9, 0x01020202},
+    {10, 0x01020204}, {11, 0x01020206}, {16, 0x01020203},
+};
 
 TEST_F(EthstatTest, EachCounterColumnAsksItsStatistic) {
     InitWithAdapters(2);
@@ -85,28 +95,56 @@ TEST_F(EthstatTest, ADriverThatDoesNotAnswer) {
     EXPECT_EQ(request.list[0].value.asnValue.counter, 0xABCDu) << "the value as it came";
 }
 
-TEST_F(EthstatTest, WalksEndWhereADriverFails) {
+// A cell whose driver query fails is passed over: the walk goes on to the
+// next cell that answers and shows every other cell of the table, and the
+// names made for the cells passed over all go back to the heap.
+TEST_F(EthstatTest, WalksPassOverCellsWhoseDriverFails) {
+    using Cell = std::pair<UINT, UINT>;  // (column, row)
+    const UINT counterColumns[] = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 16};
+    std::vector<Cell> firstRow, secondRow, everyCounter;
+    for (UINT column : counterColumns) {
+        firstRow.emplace_back(column, 1);
+        secondRow.emplace_back(column, 2);
+        everyCounter.emplace_back(column, 1);
+        everyCounter.emplace_back(column, 2);
+    }
     struct Case {
-        int failingRow;
-        DWORD statistic;
-        size_t objects;
-        std::pair<UINT, UINT> last;
+        const char *what;
+        int adapters;
+        std::vector<Cell> failing;
     } cases[] = {
-        {0, 0, 26, {16, 2}},               // every query answered
-        {1, 0x0002020D, 4, {2, 2}},        // the walk ends at (3, 1)
-        {2, 0x01020101, 3, {2, 1}},        // ... or at (2, 2)
-        {2, 0x01020203, 25, {16, 1}},
+        {"none", 2, {}},
+        {"the first counter cell", 2, {{2, 1}}},
+        {"a cell in the middle", 2, {{7, 2}}},
+        {"the last cell", 2, {{16, 2}}},
+        {"the whole last column", 2, {{16, 1}, {16, 2}}},
+        {"a run across two column boundaries", 2, {{3, 2}, {4, 1}, {4, 2}, {5, 1}}},
+        {"the last counter before a constant column", 2, {{11, 1}, {11, 2}}},
+        {"every counter of the first adapter", 2, firstRow},
+        {"every counter of the middle adapter of three", 3, secondRow},
+        {"every counter of every adapter", 2, everyCounter},
+        {"the only adapter's every counter", 1, firstRow},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.objects);
+        SCOPED_TRACE(c.what);
         SetUp();
-        InitWithAdapters(2);
-        if (c.failingRow != 0) {
-            fake::P().devices[DeviceName(c.failingRow)].statistics.erase(c.statistic);
+        InitWithAdapters(c.adapters);
+        for (const Cell &cell : c.failing) {
+            fake::P().devices[DeviceName(static_cast<int>(cell.second))].statistics.erase(
+                CounterStatistic.at(cell.first));
         }
-        const auto objects = Walk(Name({}));
-        ASSERT_EQ(objects.size(), c.objects);
-        EXPECT_EQ(objects.back(), c.last);
+        std::vector<Cell> expected;
+        for (UINT column : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 13u, 16u}) {
+            for (UINT row = 1; row <= static_cast<UINT>(c.adapters); ++row) {
+                if (std::find(c.failing.begin(), c.failing.end(), Cell(column, row)) ==
+                    c.failing.end()) {
+                    expected.emplace_back(column, row);
+                }
+            }
+        }
+        EXPECT_EQ(Walk(Name({})), expected);
+        EXPECT_TRUE(fake::P().liveGlobalBlocks.empty()) << "a name was left on the heap";
+        EXPECT_EQ(fake::P().badFrees, 0);
     }
 }
 

@@ -609,18 +609,24 @@ TEST(ServiceAgentsTest, BrokenRegistryEntriesAreLoggedAndTheRestServed) {
     const std::string system32 = root.root() + "/Windows/System32/";
     ASSERT_TRUE(servicetest::WriteFile(system32 + "JUNK.DLL", "not a library\n"));
     ASSERT_EQ(symlink(NOENTRY_AGENT_PATH, (system32 + "NOENTRY.DLL").c_str()), 0);
+    ASSERT_EQ(symlink(DECLINING_AGENT_PATH, (system32 + "DECLINE.DLL").c_str()), 0);
     mkdir((system32 + "FOLDER.DLL").c_str(), 0755);
+    ASSERT_EQ(mkfifo((system32 + "FIFO.DLL").c_str(), 0644), 0);
     struct Broken {
         const char *value;
         const char *pathname;  // null: the value names a key that does not exist
         const char *logged;
     };
     const Broken broken[] = {
-        {"BadMissing", "%SystemRoot%\\System32\\MISSING.DLL", "No such file or directory"},
-        {"BadJunk", "%SystemRoot%\\System32\\JUNK.DLL", "JUNK.DLL) skipped: file too short"},
+        {"BadMissing", "%SystemRoot%\\System32\\MISSING.DLL", "skipped: library not found"},
+        {"BadJunk", "%SystemRoot%\\System32\\JUNK.DLL",
+         "JUNK.DLL) skipped: not a library (no ELF header)"},
         {"BadNoEntry", "%SystemRoot%\\System32\\NOENTRY.DLL",
-         "no SnmpExtensionInit or SnmpExtensionQuery entry point"},
-        {"BadFolder", "%SystemRoot%\\System32\\FOLDER.DLL", "not a library file"},
+         "skipped: entry points missing: SnmpExtensionInit, SnmpExtensionQuery"},
+        {"BadInit", "%SystemRoot%\\System32\\DECLINE.DLL", "skipped: initialisation failed"},
+        {"BadFolder", "%SystemRoot%\\System32\\FOLDER.DLL", "skipped: not a library (a folder)"},
+        {"BadFifo", "%SystemRoot%\\System32\\FIFO.DLL",
+         "skipped: not a library (not a regular file)"},
         {"BadEmpty", "", "names no DLL"},
         {"BadKey", nullptr, "cannot open HKLM\\SOFTWARE\\Nowhere"},
         {"BadTwice", "%SystemRoot%\\System32\\HOSTDEV.DLL", "that library is loaded already"},
@@ -675,10 +681,10 @@ TEST(ServiceAgentsTest, AgentsThatFailToInitialiseLeaveTheServiceRunning) {
     ASSERT_EQ(start.status, 0) << start.err << root.Log();
     const std::string log = root.Log();
     EXPECT_TRUE(Contains(log, "agent VeltrixHOSTDEV (" + root.root() +
-                                  "/Windows/System32/HOSTDEV.DLL) skipped: SnmpExtensionInit failed\n"))
+                                  "/Windows/System32/HOSTDEV.DLL) skipped: no adapter found\n"))
         << log;
     EXPECT_TRUE(Contains(log, "agent VeltrixETHSTAT (" + root.root() +
-                                  "/Windows/System32/ETHSTAT.DLL) skipped: SnmpExtensionInit failed\n"))
+                                  "/Windows/System32/ETHSTAT.DLL) skipped: no adapter found\n"))
         << log;
     EXPECT_TRUE(Contains(log, "serving 0 agents")) << log;
     const Result walk = root.Client("snmpwalk", V2, {".1"});

@@ -150,9 +150,8 @@ int main(int argc, char **argv) {
             status = 1;
             continue;
         }
-        if (!agent->Init()) {
-            std::cerr << "agentwalk: " << argv[i]
-                      << ": the agent did not initialise (no adapter found?)\n";
+        if (!agent->Init(&error)) {
+            std::cerr << "agentwalk: " << argv[i] << ": " << error << "\n";
             status = 1;
             continue;
         }

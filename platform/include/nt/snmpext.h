@@ -124,7 +124,10 @@ typedef struct RFC1157VarBindList {
  *
  * SnmpExtensionInit: called once. TRUE with the agent's view in *view and
  * the agent's trap event (or NULL) in *trapEvent; FALSE when the agent
- * cannot serve, with neither written. The time origin is not used.
+ * cannot serve, with neither written. The time origin is not used. A host
+ * clears the thread's last-error code before the call: after FALSE it may
+ * say why (ERROR_DEV_NOT_EXIST: the agent found no device to serve;
+ * ERROR_NOT_ENOUGH_MEMORY: it ran out of memory; 0: it did not say).
  *
  * SnmpExtensionQuery: answers every binding of one GET or GETNEXT in place
  * (see above). Returns TRUE; *errorStatus tells how the request went and,
