@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <mutex>
 
@@ -266,7 +267,10 @@ DWORD ParseStatsReply(const uint8_t *data, size_t size, EthMacCounters *counters
             }
             std::memcpy(&error, body, sizeof error);
             if (error != 0) {
-                return ErrorFromErrno(-error, "ETHTOOL_MSG_STATS_GET", "netlink");
+                // The kernel sends a negated errno; a number that is none
+                // (positive, or too large to negate) is a protocol error.
+                return ErrorFromErrno(error < 0 && error != INT_MIN ? -error : EPROTO,
+                                      "ETHTOOL_MSG_STATS_GET", "netlink");
             }
             break;  // the acknowledgement ends the answer
         }
