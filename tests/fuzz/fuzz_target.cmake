@@ -8,7 +8,7 @@
 #     [DEPENDS <targets>]    built before both programs (libraries they load)
 #     [DEFINITIONS <defs>]   compile definitions of both programs
 #     [COUNT <n>]            generated inputs per ctest run (default 10000)
-#     [RUNS <n>]             libFuzzer executions per ctest run (default 20000)
+#     [RUNS <n>]             libFuzzer executions per ctest run (default 100000)
 #     [MAX_LEN <n>]          libFuzzer's largest input (default 1024)
 #     [CORPUS <folder>]      valid inputs both runs start from)
 #
@@ -52,7 +52,7 @@ function(fuzz_target name)
     set(F_COUNT 10000)
   endif()
   if(NOT F_RUNS)
-    set(F_RUNS 20000)
+    set(F_RUNS 100000)
   endif()
   if(NOT F_MAX_LEN)
     set(F_MAX_LEN 1024)
