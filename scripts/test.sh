@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds the plain and the sanitizer
-# (ASan + UBSan) builds, and runs the whole suite in each.
+# (ASan + UBSan) builds, and runs the whole suite in each; then builds the
+# fuzz targets with Clang's libFuzzer and runs each briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh build
 scripts/build.sh build-asan -DSANITIZE=ON -DBUILD_BENCHMARKS=OFF
+scripts/build-fuzz.sh build-fuzz
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -14,4 +16,6 @@ for dir in build build-asan; do
   echo "== ctest in $dir"
   ctest --test-dir "$dir" --output-on-failure --timeout 600 -j 2 || status=1
 done
+echo "== ctest in build-fuzz (libFuzzer, a few seconds per target)"
+ctest --test-dir build-fuzz -L libfuzzer --output-on-failure --timeout 120 -j 2 || status=1
 exit $status

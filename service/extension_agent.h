@@ -74,7 +74,7 @@ private:
     QueryResult Run(BYTE requestType, Binding *bindings, size_t count);
 
     std::string path_;
-    void *library_;  // never closed
+    [[maybe_unused]] void *library_;  // never closed
     PFNSNMPEXTENSIONINIT init_ = nullptr;
     PFNSNMPEXTENSIONQUERY query_ = nullptr;
     PFNSNMPEXTENSIONTRAP trap_ = nullptr;

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <mutex>
 
@@ -190,7 +191,10 @@ DWORD ParseStatsMessage(const nlmsghdr &header, const uint8_t *body, size_t body
         }
         std::memcpy(&error, body, sizeof error);
         if (error != 0) {
-            return ErrorFromErrno(-error, "ETHTOOL_MSG_STATS_GET", "netlink");
+            // The kernel sends a negated errno; a number that is none
+            // (positive, or too large to negate) is a protocol error.
+            return ErrorFromErrno(error < 0 && error != INT_MIN ? -error : EPROTO,
+                                  "ETHTOOL_MSG_STATS_GET", "netlink");
         }
         *step = Step::kDone;  // an acknowledgement ends the answer
         return ERROR_SUCCESS;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "nt/ntroot.h"
+#include "processes.h"
 #include "registry_access.h"
 #include "service_state.h"
 
@@ -220,33 +221,6 @@ Found FindService(const std::string &name, Service *service, std::string *error)
     return Found::No;
 }
 
-// Splits a command line at blanks; double quotes hold blanks together.
-std::vector<std::string> SplitCommandLine(const std::string &line) {
-    std::vector<std::string> words;
-    std::string word;
-    bool inWord = false;
-    bool quoted = false;
-    for (char c : line) {
-        if (c == '"') {
-            quoted = !quoted;
-            inWord = true;
-        } else if ((c == ' ' || c == '\t') && !quoted) {
-            if (inWord) {
-                words.push_back(word);
-                word.clear();
-                inWord = false;
-            }
-        } else {
-            word += c;
-            inWord = true;
-        }
-    }
-    if (inWord) {
-        words.push_back(word);
-    }
-    return words;
-}
-
 // The last line the service wrote to its log after offset `from`.
 std::string LastLoggedLine(const std::string &log, off_t from) {
     const int fd = open(log.c_str(), O_RDONLY | O_CLOEXEC);
@@ -371,7 +345,8 @@ int StartService(const std::string &root, const Service &service) {
     if (svcstate::QueryService(files).state != svcstate::State::Stopped) {
         return Failure("The requested service has already been started.", 2182);
     }
-    std::vector<std::string> words = SplitCommandLine(service.imagePath);
+    // The image path splits as NT's service control manager splits it.
+    std::vector<std::string> words = nt::SplitCommandLine(service.imagePath);
     if (words.empty()) {
         return SystemError(2, "The system cannot find the file specified.");
     }
