@@ -17,6 +17,8 @@
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 #include <net-snmp/library/large_fd_set.h>
 
+#include "hosts_access.h"
+
 namespace snmpsvc {
 
 namespace {
@@ -309,6 +311,12 @@ bool Serve(int stopFd) {
     bool stop = false;
     bool failed = false;
     register_readfd(stopFd, OnStopReadable, &stop);
+    // The access files are watched by this loop: registered before the
+    // agent's sockets are read, the watch is drained ahead of them.
+    std::string warning;
+    if (!g_subagent && !StartHostsAccessCache(&warning)) {
+        LogLine(LOG_WARNING, warning);
+    }
     netsnmp_large_fd_set readfds;
     netsnmp_large_fd_set writefds;
     netsnmp_large_fd_set exceptfds;
@@ -344,6 +352,7 @@ bool Serve(int stopFd) {
         run_alarms();
         netsnmp_check_outstanding_agent_requests();
     }
+    StopHostsAccessCache();
     unregister_readfd(stopFd);
     netsnmp_large_fd_set_cleanup(&readfds);
     netsnmp_large_fd_set_cleanup(&writefds);
