@@ -220,6 +220,7 @@ bool AccessRulesArePure(const std::string &text) {
     while (at < text.size()) {
         // One logical line: a backslash before the newline continues it.
         std::string line;
+        bool continued = false;
         for (;;) {
             const size_t end = text.find('\n', at);
             const size_t stop = end == std::string::npos ? text.size() : end;
@@ -227,11 +228,15 @@ bool AccessRulesArePure(const std::string &text) {
             at = end == std::string::npos ? text.size() : end + 1;
             if (!line.empty() && line.back() == '\\' && end != std::string::npos) {
                 line.pop_back();
+                continued = true;
                 continue;
             }
             break;
         }
         if (line.empty() || line[0] == '#') {
+            if (continued && !line.empty()) {
+                return false;  // whether a comment goes on is libwrap's to say
+            }
             continue;
         }
         int brackets = 0;
