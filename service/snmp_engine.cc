@@ -18,6 +18,7 @@
 #include <net-snmp/library/large_fd_set.h>
 
 #include "hosts_access.h"
+#include "udp_transport.h"
 
 namespace snmpsvc {
 
@@ -295,6 +296,7 @@ bool OpenListener(const EngineOptions &options, std::string *error) {
                  ")";
         return false;
     }
+    TrimUdpTransports();
     return true;
 }
 
