@@ -313,8 +313,9 @@ bool Serve(int stopFd) {
     bool stop = false;
     bool failed = false;
     register_readfd(stopFd, OnStopReadable, &stop);
-    // The access files are watched by this loop: registered before the
-    // agent's sockets are read, the watch is drained ahead of them.
+    // The access files are watched by this loop: descriptors registered
+    // here are dispatched before the agent's sockets are read, so a change
+    // of the files is seen before the next request.
     std::string warning;
     if (!g_subagent && !StartHostsAccessCache(&warning)) {
         LogLine(LOG_WARNING, warning);
