@@ -1,6 +1,7 @@
 // Routing one binding to one extension agent; see agent_router.h.
 #include "agent_router.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace snmpsvc {
@@ -16,7 +17,20 @@ using snmphost::Oid;
 // for the first one after a name with a 64-bit arc.
 constexpr int MaxGetNextSteps = 64;
 
-WideOid Widen(const Oid &oid) { return WideOid(oid.begin(), oid.end()); }
+// Compares two names of any arc widths arc by arc, a proper prefix first.
+template <typename A, typename B>
+int CompareArcs(const A *a, size_t aLength, const B *b, size_t bLength) {
+    const size_t common = aLength < bLength ? aLength : bLength;
+    for (size_t i = 0; i < common; ++i) {
+        if (static_cast<uint64_t>(a[i]) != static_cast<uint64_t>(b[i])) {
+            return static_cast<uint64_t>(a[i]) < static_cast<uint64_t>(b[i]) ? -1 : 1;
+        }
+    }
+    if (aLength == bLength) {
+        return 0;
+    }
+    return aLength < bLength ? -1 : 1;
+}
 
 // The arcs before the first one above 2^32-1 (all of them when none is).
 size_t NarrowPrefixLength(const uint64_t *name, size_t length) {
@@ -27,20 +41,27 @@ size_t NarrowPrefixLength(const uint64_t *name, size_t length) {
     return i;
 }
 
-Oid Narrow(const uint64_t *name, size_t length) {
-    Oid oid(length);
+// Copies the first `length` arcs of name, each at most 2^32-1, into arcs.
+void Narrow(const uint64_t *name, size_t length, UINT *arcs) {
     for (size_t i = 0; i < length; ++i) {
-        oid[i] = static_cast<uint32_t>(name[i]);
+        arcs[i] = static_cast<UINT>(name[i]);
     }
-    return oid;
 }
 
-bool InView(const Oid &view, const uint64_t *name, size_t length) {
+void Widen(const UINT *arcs, size_t length, Reply *reply) {
+    for (size_t i = 0; i < length; ++i) {
+        reply->name[i] = arcs[i];
+    }
+    reply->nameLength = length;
+}
+
+template <typename Arc>
+bool InView(const Oid &view, const Arc *name, size_t length) {
     if (length < view.size()) {
         return false;
     }
     for (size_t i = 0; i < view.size(); ++i) {
-        if (name[i] != view[i]) {
+        if (static_cast<uint64_t>(name[i]) != view[i]) {
             return false;
         }
     }
@@ -79,100 +100,102 @@ Reply KindReply(Reply::Kind kind) {
 }  // namespace
 
 int CompareNames(const uint64_t *a, size_t aLength, const uint64_t *b, size_t bLength) {
-    const size_t common = aLength < bLength ? aLength : bLength;
-    for (size_t i = 0; i < common; ++i) {
-        if (a[i] != b[i]) {
-            return a[i] < b[i] ? -1 : 1;
-        }
-    }
-    if (aLength == bLength) {
-        return 0;
-    }
-    return aLength < bLength ? -1 : 1;
+    return CompareArcs(a, aLength, b, bLength);
 }
 
 Reply GetFromAgent(ExtensionAgent &agent, const uint64_t *name, size_t length) {
-    if (!InView(agent.view(), name, length) || NarrowPrefixLength(name, length) != length) {
+    if (!InView(agent.view(), name, length) || length > MaxNameLength ||
+        NarrowPrefixLength(name, length) != length) {
         return KindReply(Reply::NoSuchInstance);
     }
-    Binding binding;
-    binding.name = Narrow(name, length);
-    const snmphost::QueryResult result = agent.QueryOne(ASN_RFC1157_GETREQUEST, &binding);
+    UINT arcs[MaxNameLength];
+    Narrow(name, length, arcs);
+    UINT count = static_cast<UINT>(length);
+    Reply reply;
+    const snmphost::QueryResult result =
+        agent.QueryName(ASN_RFC1157_GETREQUEST, arcs, &count, MaxNameLength, &reply.value);
     if (result.errorStatus == SNMP_ERRORSTATUS_NOSUCHNAME) {
         return KindReply(Reply::NoSuchInstance);
     }
-    if (result.errorStatus != SNMP_ERRORSTATUS_NOERROR || !Servable(binding.value)) {
+    if (result.errorStatus != SNMP_ERRORSTATUS_NOERROR || !Servable(reply.value)) {
         return ErrorReply(ErrorGenErr);
     }
-    Reply reply;
     reply.kind = Reply::Answer;
-    reply.name.assign(name, name + length);
-    reply.value = std::move(binding.value);
+    std::copy(name, name + length, reply.name);
+    reply.nameLength = length;
     return reply;
 }
 
 Reply GetNextFromAgent(ExtensionAgent &agent, const uint64_t *name, size_t length) {
     const Oid &view = agent.view();
-    const WideOid wideView = Widen(view);
-    Oid start;
+    if (length > MaxNameLength || view.size() > MaxNameLength) {
+        return ErrorReply(ErrorGenErr);  // no name of the engine is this long
+    }
+    UINT start[MaxNameLength];
+    size_t startLength = 0;
     if (InView(view, name, length)) {
         const size_t narrow = NarrowPrefixLength(name, length);
-        start = Narrow(name, narrow);
+        Narrow(name, narrow, start);
+        startLength = narrow;
         if (narrow < length) {
             // Every 32-bit name below the prefix lies before the name asked.
-            start.push_back(UINT32_MAX);
+            start[startLength++] = UINT32_MAX;
         }
-    } else if (CompareNames(name, length, wideView.data(), wideView.size()) < 0) {
-        start = view;
+    } else if (CompareArcs(name, length, view.data(), view.size()) < 0) {
+        std::copy(view.begin(), view.end(), start);
+        startLength = view.size();
     } else {
         return KindReply(Reply::NothingHere);
     }
 
+    Reply reply;
+    UINT asked[MaxNameLength];
     for (int step = 0; step < MaxGetNextSteps; ++step) {
-        Binding binding;
-        binding.name = start;
-        const snmphost::QueryResult result = agent.QueryOne(ASN_RFC1157_GETNEXTREQUEST, &binding);
+        std::copy(start, start + startLength, asked);
+        const size_t askedLength = startLength;
+        UINT count = static_cast<UINT>(startLength);
+        const snmphost::QueryResult result = agent.QueryName(
+            ASN_RFC1157_GETNEXTREQUEST, start, &count, MaxNameLength, &reply.value);
         if (result.errorStatus == SNMP_ERRORSTATUS_NOSUCHNAME) {
             return KindReply(Reply::NothingHere);
         }
         if (result.errorStatus != SNMP_ERRORSTATUS_NOERROR) {
             return ErrorReply(ErrorGenErr);
         }
-        const WideOid answer = Widen(binding.name);
-        const WideOid asked = Widen(start);
-        if (!InView(view, answer.data(), answer.size()) ||
-            CompareNames(answer.data(), answer.size(), asked.data(), asked.size()) <= 0) {
+        startLength = count;  // the agent's answer, in place of the name asked
+        if (!InView(view, start, startLength) ||
+            CompareArcs(start, startLength, asked, askedLength) <= 0) {
             return KindReply(Reply::NothingHere);
         }
-        if (CompareNames(answer.data(), answer.size(), name, length) > 0) {
-            if (!Servable(binding.value)) {
+        if (CompareArcs(start, startLength, name, length) > 0) {
+            if (!Servable(reply.value)) {
                 return ErrorReply(ErrorGenErr);
             }
-            Reply reply;
             reply.kind = Reply::Answer;
-            reply.name = answer;
-            reply.value = std::move(binding.value);
+            Widen(start, startLength, &reply);
             return reply;
         }
-        start = binding.name;  // still below the 64-bit name: step on
+        // Still below the 64-bit name: step on from the answer.
     }
     return KindReply(Reply::NothingHere);
 }
 
 Reply SetInAgent(ExtensionAgent &agent, const uint64_t *name, size_t length,
                  const snmphost::Value &value) {
-    if (!InView(agent.view(), name, length) || NarrowPrefixLength(name, length) != length) {
+    if (!InView(agent.view(), name, length) || length > MaxNameLength ||
+        NarrowPrefixLength(name, length) != length) {
         return ErrorReply(ErrorNotWritable);
     }
     Binding binding;
-    binding.name = Narrow(name, length);
+    binding.name.assign(name, name + length);
     binding.value = value;
     const snmphost::QueryResult result = agent.QueryOne(ASN_RFC1157_SETREQUEST, &binding);
     switch (result.errorStatus) {
         case SNMP_ERRORSTATUS_NOERROR: {
             Reply reply;
             reply.kind = Reply::Answer;
-            reply.name.assign(name, name + length);
+            std::copy(name, name + length, reply.name);
+            reply.nameLength = length;
             reply.value = value;
             return reply;
         }

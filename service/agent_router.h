@@ -21,6 +21,8 @@
 //    become SNMPv2 errors that the engine maps back for SNMPv1.
 //
 // Every name an agent hands back is released by snmphost::ExtensionAgent.
+// Names are compared and converted in fixed arrays on the stack: routing a
+// binding allocates nothing of its own.
 #ifndef SERVICE_AGENT_ROUTER_H
 #define SERVICE_AGENT_ROUTER_H
 
@@ -35,6 +37,9 @@ namespace snmpsvc {
 // A name as the SNMP engine holds it.
 using WideOid = std::vector<uint64_t>;
 
+// The longest name the engine sends or takes (Net-SNMP's MAX_OID_LEN).
+constexpr size_t MaxNameLength = 128;
+
 struct Reply {
     enum Kind {
         Answer,          // name (GETNEXT) and value hold the object
@@ -44,7 +49,8 @@ struct Reply {
     };
     Kind kind = NothingHere;
     int error = 0;
-    WideOid name;
+    size_t nameLength = 0;          // Answer: the object's name is
+    uint64_t name[MaxNameLength];   // name[0..nameLength)
     snmphost::Value value;
 };
 

@@ -228,6 +228,32 @@ QueryResult ExtensionAgent::QueryOne(BYTE requestType, Binding *binding) {
     return Run(requestType, binding, 1);
 }
 
+QueryResult ExtensionAgent::QueryName(BYTE requestType, UINT *name, UINT *length,
+                                      UINT capacity, Value *value) {
+    RFC1157VarBind binding;
+    binding.name.idLength = *length;
+    binding.name.ids = *length == 0 ? nullptr : name;
+    binding.value.asnType = ASN_NULL;
+    UINT *const passed = binding.name.ids;
+    RFC1157VarBindList request = {&binding, 1};
+    QueryResult result;
+    query_(requestType, &request, &result.errorStatus, &result.errorIndex);
+    if (binding.name.ids != passed) {
+        if (binding.name.idLength <= capacity) {
+            if (binding.name.idLength != 0) {
+                std::memcpy(name, binding.name.ids, binding.name.idLength * sizeof(UINT));
+            }
+            *length = binding.name.idLength;
+        } else if (result.errorStatus == SNMP_ERRORSTATUS_NOERROR) {
+            result.errorStatus = SNMP_ERRORSTATUS_GENERR;
+            result.errorIndex = 1;
+        }
+        GlobalFree(binding.name.ids);
+    }
+    *value = CopyValue(binding.value);
+    return result;
+}
+
 std::string OidText(const Oid &oid) {
     std::string text;
     for (size_t i = 0; i < oid.size(); ++i) {

@@ -69,6 +69,13 @@ public:
     // The same for one binding of a GET or GETNEXT, without the vector.
     QueryResult QueryOne(BYTE requestType, Binding *binding);
 
+    // One GET or GETNEXT of the name in the caller's buffer name[0..*length),
+    // which has room for capacity arcs, without allocating: a name the
+    // agent hands back is copied into the buffer and released; one longer
+    // than capacity fails the query with genErr. *value is the answer.
+    QueryResult QueryName(BYTE requestType, UINT *name, UINT *length, UINT capacity,
+                          Value *value);
+
 private:
     ExtensionAgent(std::string path, void *library);
     QueryResult Run(BYTE requestType, Binding *bindings, size_t count);

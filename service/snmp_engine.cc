@@ -17,6 +17,9 @@
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 #include <net-snmp/library/large_fd_set.h>
 
+#include "hosts_access.h"
+#include "udp_transport.h"
+
 namespace snmpsvc {
 
 namespace {
@@ -293,6 +296,7 @@ bool OpenListener(const EngineOptions &options, std::string *error) {
                  ")";
         return false;
     }
+    TrimUdpTransports();
     return true;
 }
 
@@ -309,6 +313,13 @@ bool Serve(int stopFd) {
     bool stop = false;
     bool failed = false;
     register_readfd(stopFd, OnStopReadable, &stop);
+    // The access files are watched by this loop: descriptors registered
+    // here are dispatched before the agent's sockets are read, so a change
+    // of the files is seen before the next request.
+    std::string warning;
+    if (!g_subagent && !StartHostsAccessCache(&warning)) {
+        LogLine(LOG_WARNING, warning);
+    }
     netsnmp_large_fd_set readfds;
     netsnmp_large_fd_set writefds;
     netsnmp_large_fd_set exceptfds;
@@ -344,6 +355,7 @@ bool Serve(int stopFd) {
         run_alarms();
         netsnmp_check_outstanding_agent_requests();
     }
+    StopHostsAccessCache();
     unregister_readfd(stopFd);
     netsnmp_large_fd_set_cleanup(&readfds);
     netsnmp_large_fd_set_cleanup(&writefds);

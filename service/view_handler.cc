@@ -16,6 +16,7 @@
 // one that cannot be sent becomes tooBig, which goes out with the request's
 // own bindings, as small as the request that arrived. GETBULK responses are
 // trimmed by the engine itself.
+#include <algorithm>
 #include <type_traits>
 #include <vector>
 
@@ -49,6 +50,7 @@ static_assert(ExtInteger == ASN_INTEGER && ExtNull == ASN_NULL && ExtCounter64 =
               "the interface's type tags are the wire's");
 
 static_assert(std::is_same<oid, uint64_t>::value, "the engine's arcs are 64-bit");
+static_assert(MaxNameLength == MAX_OID_LEN, "the router takes the engine's longest names");
 static_assert(ErrorTooBig == SNMP_ERR_TOOBIG && ErrorGenErr == SNMP_ERR_GENERR &&
                   ErrorWrongValue == SNMP_ERR_WRONGVALUE &&
                   ErrorNotWritable == SNMP_ERR_NOTWRITABLE,
@@ -84,15 +86,13 @@ bool SetVarValue(netsnmp_variable_list *var, const Value &value) {
                                             value.bytes.size()) == 0;
         case ASN_OBJECTIDENTIFIER: {
             // An empty identifier goes out as 0.0, the null identifier.
-            std::vector<oid> arcs(value.object.begin(), value.object.end());
-            if (arcs.empty()) {
-                arcs = {0, 0};
-            }
-            if (arcs.size() > MAX_OID_LEN) {
+            if (value.object.size() > MAX_OID_LEN) {
                 return false;
             }
-            return snmp_set_var_typed_value(var, ASN_OBJECT_ID, arcs.data(),
-                                            arcs.size() * sizeof(oid)) == 0;
+            oid arcs[MAX_OID_LEN] = {0, 0};
+            std::copy(value.object.begin(), value.object.end(), arcs);
+            const size_t count = value.object.empty() ? 2 : value.object.size();
+            return snmp_set_var_typed_value(var, ASN_OBJECT_ID, arcs, count * sizeof(oid)) == 0;
         }
         default: return false;
     }
@@ -226,8 +226,8 @@ void AnswerGetNext(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *re
                    const Reply &reply) {
     switch (reply.kind) {
         case Reply::Answer:
-            if (reply.name.size() > MAX_OID_LEN ||
-                snmp_set_var_objid(request->requestvb, reply.name.data(), reply.name.size()) != 0 ||
+            if (reply.nameLength > MAX_OID_LEN ||
+                snmp_set_var_objid(request->requestvb, reply.name, reply.nameLength) != 0 ||
                 !SetVarValue(request->requestvb, reply.value)) {
                 netsnmp_set_request_error(reqinfo, request, SNMP_ERR_GENERR);
             }

@@ -41,7 +41,8 @@ const char Usage[] =
     "runs that many walks at once (default 1); --timeout is per request, in ms,\n"
     "before its one retry (default 1000). --subtree ends a walk where it leaves\n"
     "OID's subtree (to walk one table); --get sends GETs of OID instead of walks.\n"
-    "With --pid, the agent's open descriptors are counted before and after too.\n";
+    "With --pid, the agent's open descriptors are counted before and after too,\n"
+    "and its CPU time per request is read from /proc/PID/schedstat.\n";
 
 struct Options {
     std::string address;
@@ -93,6 +94,16 @@ long OpenDescriptors(long pid) {
     }
     closedir(folder);
     return count;
+}
+
+// Nanoseconds the process has run on a CPU (the first field of
+// /proc/PID/schedstat: its main thread, which is all of a single-threaded
+// agent); -1 when unknown.
+long long CpuNs(long pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/schedstat");
+    long long ns = -1;
+    stat >> ns;
+    return stat ? ns : -1;
 }
 
 long ResidentKb(long pid) {
@@ -282,6 +293,7 @@ int main(int argc, char **argv) {
 
     const long rssBefore = options.pid > 0 ? ResidentKb(options.pid) : -1;
     const long fdsBefore = options.pid > 0 ? OpenDescriptors(options.pid) : -1;
+    const long long cpuBefore = options.pid > 0 ? CpuNs(options.pid) : -1;
     std::vector<Slot> slots(static_cast<size_t>(options.outstanding));
     const Clock::time_point begin = Clock::now();
     for (Slot &slot : slots) {
@@ -304,6 +316,7 @@ int main(int argc, char **argv) {
         }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    const long long cpuAfter = options.pid > 0 ? CpuNs(options.pid) : -1;
     const long rssAfter = options.pid > 0 ? ResidentKb(options.pid) : -1;
     const long fdsAfter = options.pid > 0 ? OpenDescriptors(options.pid) : -1;
     snmp_close(load.session);
@@ -329,6 +342,10 @@ int main(int argc, char **argv) {
         std::printf("agent RSS        %ld kB before, %ld kB after (%+ld kB)\n", rssBefore,
                     rssAfter, rssAfter - rssBefore);
         std::printf("agent fds        %ld before, %ld after\n", fdsBefore, fdsAfter);
+        if (cpuBefore >= 0 && cpuAfter >= 0 && load.answered > 0) {
+            std::printf("agent cpu        %.2f us per request\n",
+                        (cpuAfter - cpuBefore) / 1000.0 / load.answered);
+        }
     }
     return load.failed ? 1 : 0;
 }

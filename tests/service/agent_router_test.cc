@@ -156,7 +156,7 @@ TEST_F(AgentRouterTest, GetNextAsksTheRightNameAndTakesOnlyAnswersAfterIt) {
         EXPECT_EQ(LastNameAsked(), c.asked);
         ASSERT_EQ(reply.kind, c.kind);
         if (c.kind == Reply::Answer) {
-            EXPECT_EQ(reply.name, c.answer);
+            EXPECT_EQ(WideOid(reply.name, reply.name + reply.nameLength), c.answer);
             EXPECT_EQ(reply.value.type, ASN_INTEGER);
             EXPECT_EQ(reply.value.number, c.value);
         }
@@ -237,7 +237,7 @@ TEST_F(AgentRouterTest, GetAnswersFromTheAgentOrNoSuchInstance) {
         ASSERT_EQ(reply.kind, c.kind);
         EXPECT_EQ(reply.error, c.error);
         if (c.kind == Reply::Answer) {
-            EXPECT_EQ(reply.name, c.name);
+            EXPECT_EQ(WideOid(reply.name, reply.name + reply.nameLength), c.name);
             EXPECT_EQ(reply.value.number, 12);
         }
     }
