@@ -25,7 +25,7 @@ std::vector<ServedRow> ServedRows(snmphost::ExtensionAgent &agent) {
         if (reply.kind != Reply::Answer) {
             break;  // the end of the view (or an error, which also ends it)
         }
-        name = std::move(reply.name);
+        name.assign(reply.name, reply.name + reply.nameLength);
         if (name.size() < view.size() + 2) {
             continue;  // a name without an instance part is no table cell
         }

@@ -158,7 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         switch ((kind >> 1) % 4) {
             case 0: {
                 const Reply reply = snmpsvc::GetFromAgent(agent, name.data(), name.size());
-                if (reply.kind == Reply::Answer && (reply.name != name || !InView(view, name))) {
+                const WideOid answered(reply.name, reply.name + reply.nameLength);
+                if (reply.kind == Reply::Answer && (answered != name || !InView(view, name))) {
                     fuzz::Violation(Target, "GET " + Text(name) + " answered another name");
                 }
                 if (reply.kind == Reply::NothingHere ||
@@ -176,17 +177,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 if (reply.kind != Reply::Answer) {
                     break;
                 }
-                if (!InView(view, reply.name) ||
-                    snmpsvc::CompareNames(reply.name.data(), reply.name.size(), name.data(),
+                const WideOid answered(reply.name, reply.name + reply.nameLength);
+                if (!InView(view, answered) ||
+                    snmpsvc::CompareNames(answered.data(), answered.size(), name.data(),
                                           name.size()) <= 0) {
                     fuzz::Violation(Target, "GETNEXT " + Text(name) + " answered " +
-                                                Text(reply.name) + ", not after it in the view");
+                                                Text(answered) + ", not after it in the view");
                 }
                 const Reply again =
-                    snmpsvc::GetFromAgent(agent, reply.name.data(), reply.name.size());
+                    snmpsvc::GetFromAgent(agent, answered.data(), answered.size());
                 if (again.kind != Reply::Answer || !SameValue(again.value, reply.value)) {
                     fuzz::Violation(Target, "GETNEXT " + Text(name) + " answered " +
-                                                Text(reply.name) + ", which GET answers otherwise");
+                                                Text(answered) + ", which GET answers otherwise");
                 }
                 break;
             }
