@@ -3,10 +3,12 @@
 #   sbin/       snmpsvc, NET, ntroot, mibsetup (NET must stay beside snmpsvc:
 #               `snmpsvc install` links the root's System32/NET to it)
 #   bin/        agentwalk
-#   lib/<multiarch>/snmpsvc/
+#   lib/snmpsvc/
 #               libntplatform.so and the masters of ETHSTAT.DLL and HOSTDEV.DLL,
 #               the folder mibsetup is started from (it copies the DLLs from
-#               its current folder)
+#               its current folder). A package's private folder: the same
+#               under every prefix and architecture, so that the path an
+#               administrator types is always /usr/lib/snmpsvc
 #   share/snmpsvc/mibs/   our MIB modules (`snmpsvc install` finds them from
 #               its own folder, as ../share/snmpsvc/mibs)
 #   share/man/  the manual pages
@@ -16,7 +18,7 @@
 # ($ORIGIN), so the tree works under any prefix and in the build tree alike.
 include(GNUInstallDirs)
 
-set(SNMPSVC_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/snmpsvc)
+set(SNMPSVC_PRIVATE_LIBDIR lib/snmpsvc)
 set(SNMPSVC_SYSTEMD_UNITDIR lib/systemd/system CACHE STRING
     "Where the systemd unit goes (relative to the prefix, or absolute)")
 

@@ -93,6 +93,7 @@ check ntroot.8 ntroot "ntroot init" "ntroot reg" "ntroot reg query" "ntroot reg 
   "ntroot reg delete" "ntroot device" "ntroot device list" "ntroot device link" \
   "ntroot device sim" "ntroot device remove"
 check snmpsvc.conf.5
+check agentwalk.1 agentwalk
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures problem(s) between the manual pages and --help"
