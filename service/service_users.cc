@@ -201,6 +201,23 @@ bool ReadText(const std::string &path, std::string *text, bool *exists, std::str
     return true;
 }
 
+std::string FolderOf(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+}
+
+// Gives a file that root makes in the service's folders to the owner of
+// like (the file it replaces, or the folder), so that an administrator's
+// command run as root never leaves the service a file it cannot read.
+// Others cannot change owners and need not.
+void GiveOwnerOf(int fd, const std::string &like) {
+    struct stat info;
+    if (geteuid() != 0 || lstat(like.c_str(), &info) != 0) {
+        return;
+    }
+    (void)!fchown(fd, info.st_uid, info.st_gid);
+}
+
 // Writes text to a new owner-only file beside path that then replaces path
 // whole: readers see the old file or the new one, never half of one.
 bool ReplaceWhole(const std::string &path, const std::string &text, std::string *error) {
@@ -210,6 +227,8 @@ bool ReplaceWhole(const std::string &path, const std::string &text, std::string 
         *error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
+    struct stat old;
+    GiveOwnerOf(fd, lstat(path.c_str(), &old) == 0 ? path : FolderOf(path));
     size_t done = 0;
     bool written = true;
     while (written && done < text.size()) {
@@ -241,22 +260,20 @@ bool ReplaceWhole(const std::string &path, const std::string &text, std::string 
     return true;
 }
 
-std::string FolderOf(const std::string &path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-}
-
 // An exclusive lock on the folder's lock file, held for a whole
 // read-change-write of the users' files.
 class UsersLock {
 public:
     explicit UsersLock(const std::string &config) {
         const std::string path = FolderOf(config) + "/.snmpsvc.conf.lock";
-        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        // Read-only is enough for flock, so whoever made the file first,
+        // every later user of the folder can still take the lock.
+        fd_ = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd_ < 0) {
             error_ = "cannot lock " + path + ": " + std::strerror(errno);
             return;
         }
+        GiveOwnerOf(fd_, FolderOf(path));
         while (flock(fd_, LOCK_EX) != 0) {
             if (errno != EINTR) {
                 error_ = "cannot lock " + path + ": " + std::strerror(errno);

@@ -3,6 +3,7 @@
 // modules in the root for clients that print named columns: a real snmpsvc
 // in a private NT root and Net-SNMP's own clients over loopback.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -349,6 +350,29 @@ TEST(SnmpUserCommandTest, TheFirstUserPinsTheEngineIdTheServiceUsedSoFar) {
     EXPECT_TRUE(Contains(config, pin)) << config;
     EXPECT_EQ(config.find(pin), config.rfind(pin)) << config;
     EXPECT_TRUE(Contains(config, "usmUser 1 5 0x80001f888012345678 0x626f6200 ")) << config;
+}
+
+TEST(SnmpUserCommandTest, RootKeepsTheFilesTheServiceUsersOwn) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "changes owners: runs only as root";
+    }
+    TestRoot root;
+    ASSERT_EQ(root.Make(), "");
+    const uid_t owner = 65534;  // nobody: stands for the service's own user
+    const std::string folder = root.root() + "/snmp";
+    ASSERT_EQ(chown(folder.c_str(), owner, owner), 0);
+    ASSERT_EQ(chown((folder + "/snmpsvc.conf").c_str(), owner, owner), 0);
+    WriteFile(root.folder() + "/pass.txt", AuthPass + "\n");
+    const Result added =
+        root.Snmpsvc({"user", "add", "alice", "--auth-pass-file", root.folder() + "/pass.txt",
+                      "--priv-pass-file", root.folder() + "/pass.txt"});
+    ASSERT_EQ(added.status, 0) << added.err;
+    for (const char *file : {"/snmpsvc.conf", "/.snmpsvc.conf.lock"}) {
+        struct stat info;
+        ASSERT_EQ(stat((folder + file).c_str(), &info), 0) << file;
+        EXPECT_EQ(info.st_uid, owner) << file;
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << file;
+    }
 }
 
 TEST(SnmpUserCommandTest, ConcurrentAddsAllLand) {
