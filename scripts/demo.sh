@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole story in a fresh NT root: the SNMP service installed, two
-# simulated adapters made, mibsetup run unattended from build/bin to install
-# both agents and restart the service, both tables read with snmpwalk, and
+# The whole story in a fresh NT root: the SNMP service installed and
+# running (with no agent yet), two simulated adapters made, mibsetup run
+# unattended from build/bin (it stops the running service, installs both
+# agents and starts the service again), both tables read with snmpwalk, and
 # the service stopped.
 #   scripts/demo.sh                 # builds build/, serves on 127.0.0.1:16161
 #   PORT=1161 BUILD=build-asan scripts/demo.sh
@@ -35,8 +36,12 @@ echo "== Two simulated adapters: files in Device/ that stand for their drivers"
 "$bin/ntroot" device list
 
 echo
-echo "== mibsetup, unattended: OK to stop the service, Continue with both"
-echo "== agents, Restart SNMP Now, OK"
+echo "== The SNMP service runs, serving no agent yet"
+"$bin/NET" START SNMP
+
+echo
+echo "== mibsetup, unattended: OK to stop the running service, Continue with"
+echo "== both agents, Restart SNMP Now, OK"
 (cd "$build/bin" && printf 'Enter\nEnter\nEnter\nEnter\n' | ./mibsetup)
 
 echo

@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev sqlite3 libsnmp-dev snmp snmpd libncurses-dev tmux
   iproute2 ccache
   clang libclang-rt-14-dev
+  debhelper lintian scdoc groff-base
 )
 
 missing=()

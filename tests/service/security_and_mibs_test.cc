@@ -1,9 +1,13 @@
-// SNMPv3 users of the service (`snmpsvc user add`, authPriv walks, who gets
-// nothing), the switch that turns SNMPv1 and SNMPv2c off, and our MIB
+// SNMPv3 users of the service (`snmpsvc user add|list|del`, authPriv walks,
+// who gets nothing, what is kept on disk), the switch that turns SNMPv1 and SNMPv2c off, and our MIB
 // modules in the root for clients that print named columns: a real snmpsvc
 // in a private NT root and Net-SNMP's own clients over loopback.
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <fstream>
+
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <gtest/gtest.h>
@@ -39,11 +43,31 @@ std::vector<std::string> V3(const std::string &user, const std::string &level,
     return options;
 }
 
+// Writes text to path (a pass phrase file of a test).
+void WriteFile(const std::string &path, const std::string &text) {
+    std::ofstream(path) << text;
+}
+
+// Runs a shell command line in the root's environment (for pipes into
+// snmpsvc and for concurrent runs).
+Result Shell(TestRoot *root, const std::string &script) {
+    return testproc::Run({"/bin/sh", "-c", script}, root->Env());
+}
+
+std::string SnmpsvcPath() { return std::string(BinDir) + "/snmpsvc"; }
+
+// How a user of the suite is added: the arguments after `user add`, and
+// what the command reads on standard input.
+struct NewUser {
+    std::vector<std::string> args;
+    std::string input;
+};
+
 // A root with both agents and two adapters, the community switched as
 // extraConfig says, and users added with `snmpsvc user add` before the
 // service starts.
 std::string MakeServedRoot(TestRoot *root, const std::string &extraConfig,
-                           const std::vector<std::vector<std::string>> &users) {
+                           const std::vector<NewUser> &users) {
     std::string error = root->Make(extraConfig);
     if (error.empty()) {
         error = root->RegisterBothAgents();
@@ -53,10 +77,15 @@ std::string MakeServedRoot(TestRoot *root, const std::string &extraConfig,
     }
     root->AddAdapter("Vxlnk1", 1000);
     root->AddAdapter("Vxpci2", 2000);
-    for (const std::vector<std::string> &user : users) {
-        std::vector<std::string> args = {"user", "add"};
-        args.insert(args.end(), user.begin(), user.end());
-        const Result added = root->Snmpsvc(args);
+    WriteFile(root->folder() + "/auth.txt", AuthPass + "\n");
+    WriteFile(root->folder() + "/priv.txt", PrivPass + "\r\n");
+    for (const NewUser &user : users) {
+        std::string script = "cd '" + root->folder() + "' && printf '" + user.input + "' | '" +
+                             SnmpsvcPath() + "' user add";
+        for (const std::string &arg : user.args) {
+            script += " '" + arg + "'";
+        }
+        const Result added = Shell(root, script);
         if (added.status != 0) {
             return "snmpsvc user add: " + added.out + added.err;
         }
@@ -65,12 +94,20 @@ std::string MakeServedRoot(TestRoot *root, const std::string &extraConfig,
     return start.status == 0 ? "" : "NET START SNMP: " + start.out + start.err + root->Log();
 }
 
-// The users of the suite: one SHA-256/AES, one SHA-512/AES-256.
-const std::vector<std::vector<std::string>> Users = {
-    {"alice", "--auth-proto", "SHA-256", "--auth-pass", AuthPass, "--priv-proto", "AES",
-     "--priv-pass", PrivPass},
-    {"bob", "--auth-proto=sha-512", "--auth-pass=" + AuthPass, "--priv-proto=aes-256",
-     "--priv-pass=" + PrivPass},
+// The users of the suite: one SHA-256/AES with its pass phrases in files,
+// one SHA-512/AES-256 with both on standard input, one SHA-1/AES-256 (whose
+// privacy key the library extends) with a pass phrase file and standard
+// input.
+const std::vector<NewUser> Users = {
+    {{"alice", "--auth-proto", "SHA-256", "--auth-pass-file", "auth.txt", "--priv-proto", "AES",
+      "--priv-pass-file", "priv.txt"},
+     ""},
+    {{"bob", "--auth-proto=sha-512", "--auth-pass-file=-", "--priv-proto=aes-256",
+      "--priv-pass-file=-"},
+     AuthPass + "\\n" + PrivPass + "\\n"},
+    {{"dave", "--auth-proto=SHA", "--auth-pass-file", "auth.txt", "--priv-proto=AES-256",
+      "--priv-pass-file", "-"},
+     PrivPass},
 };
 
 class SnmpV3Test : public ::testing::Test {
@@ -114,7 +151,8 @@ TEST_F(SnmpV3Test, AuthPrivUsersWalkBothTablesLikeTheCommunity) {
               community);
     EXPECT_EQ(WalkBoth(V3("bob", "authPriv", "SHA-512", AuthPass, "AES-256", PrivPass)),
               community);
-    // The pass phrases stay in the owner-only configuration file.
+    EXPECT_EQ(WalkBoth(V3("dave", "authPriv", "SHA", AuthPass, "AES-256", PrivPass)), community);
+    // The users' keys stay in the owner-only configuration file.
     struct stat info;
     ASSERT_EQ(stat((root_->root() + "/snmp/snmpsvc.conf").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -147,12 +185,18 @@ TEST_F(SnmpV3Test, WrongKeysLowerLevelsAndUnknownUsersGetNoData) {
               38u);
 }
 
-TEST_F(SnmpV3Test, UsersSurviveARestartAndNoPassPhraseIsPersisted) {
+TEST_F(SnmpV3Test, UsersSurviveARestartAndNoPassPhraseIsKept) {
     ASSERT_EQ(root_->Net({"STOP", "SNMP"}).status, 0);
+    const std::string config = ReadFile(root_->root() + "/snmp/snmpsvc.conf");
     const std::string persisted = ReadFile(root_->root() + "/snmp/persist/snmpsvc.conf");
-    EXPECT_TRUE(Contains(persisted, "usmUser")) << persisted;
-    EXPECT_FALSE(Contains(persisted, AuthPass)) << persisted;
-    EXPECT_FALSE(Contains(persisted, PrivPass)) << persisted;
+    for (const std::string &text : {config, persisted}) {
+        EXPECT_FALSE(Contains(text, AuthPass)) << text;
+        EXPECT_FALSE(Contains(text, PrivPass)) << text;
+    }
+    EXPECT_TRUE(Contains(config, "usmUser 1 5 ")) << config;
+    // The users are the configuration's alone: the library keeps no copy
+    // that a deleted user could come back from.
+    EXPECT_FALSE(Contains(persisted, "usmUser")) << persisted;
     const Result start = root_->Net({"START", "SNMP"});
     ASSERT_EQ(start.status, 0) << start.out << start.err << root_->Log();
     EXPECT_EQ(WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", PrivPass)).size(),
@@ -163,6 +207,25 @@ TEST_F(SnmpV3Test, UsersSurviveARestartAndNoPassPhraseIsPersisted) {
         WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", "not the pass phrase"))
             .empty());
     EXPECT_FALSE(Contains(root_->Log(), "Warning")) << root_->Log();
+}
+
+TEST_F(SnmpV3Test, ADeletedUserIsRefusedAfterTheRestartAndTheOthersStay) {
+    const Result list = root_->Snmpsvc({"user", "list"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    for (const char *line : {"alice                SHA-256  AES      authPriv (read-only)",
+                             "bob                  SHA-512  AES-256  authPriv (read-only)",
+                             "dave                 SHA      AES-256  authPriv (read-only)"}) {
+        EXPECT_TRUE(Contains(list.out, line)) << list.out;
+    }
+    const Result del = root_->Snmpsvc({"user", "del", "bob"});
+    ASSERT_EQ(del.status, 0) << del.err;
+    EXPECT_TRUE(Contains(del.out, "Restart the SNMP service")) << del.out;
+    EXPECT_FALSE(Contains(root_->Snmpsvc({"user", "list"}).out, "bob"));
+    ASSERT_EQ(root_->Net({"STOP", "SNMP"}).status, 0);
+    ASSERT_EQ(root_->Net({"START", "SNMP"}).status, 0) << root_->Log();
+    EXPECT_TRUE(WalkBoth(V3("bob", "authPriv", "SHA-512", AuthPass, "AES-256", PrivPass)).empty());
+    EXPECT_EQ(WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", PrivPass)).size(),
+              38u);
 }
 
 TEST(SnmpCommunitySwitchTest, OffLeavesSnmpV1AndV2cUnansweredAndV3Working) {
@@ -192,28 +255,36 @@ TEST(SnmpUserCommandTest, RefusesWhatTheLibraryWouldRefuseAndLeavesTheFileAlone)
     TestRoot root;
     ASSERT_EQ(root.Make(), "");
     const std::string config = root.root() + "/snmp/snmpsvc.conf";
-    const std::string good7 = "seven77";
+    const std::string good7 = root.folder() + "/seven.txt";
+    const std::string empty = root.folder() + "/empty.txt";
+    const std::string good = root.folder() + "/good.txt";
+    WriteFile(good7, "seven77\n");
+    WriteFile(empty, "");
+    WriteFile(good, AuthPass + "\n");
     struct Case {
         std::vector<std::string> args;
         int status;
         const char *message;
     };
     const Case cases[] = {
-        {{"alice", "--auth-pass", good7, "--priv-pass", PrivPass}, 2,
+        {{"alice", "--auth-pass-file", good7, "--priv-pass-file", good}, 2,
          "the authentication pass phrase must have at least 8 characters"},
-        {{"alice", "--auth-pass", AuthPass, "--priv-pass", good7}, 2,
+        {{"alice", "--auth-pass-file", good, "--priv-pass-file", good7}, 2,
          "the privacy pass phrase must have at least 8 characters"},
-        {{"alice", "--auth-pass", "with \"quote\"", "--priv-pass", PrivPass}, 2,
-         "may not hold a double quote"},
-        {{"alice", "--auth-proto", "MD5", "--auth-pass", AuthPass, "--priv-pass", PrivPass}, 2,
+        {{"alice", "--auth-pass-file", good, "--priv-pass-file", empty}, 1,
+         "holds no privacy pass phrase"},
+        {{"alice", "--auth-pass-file", root.folder() + "/missing", "--priv-pass-file", good}, 1,
+         "cannot read"},
+        {{"alice", "--auth-pass-file", "-", "--priv-pass-file", "-"}, 1,
+         "standard input holds no authentication pass phrase"},
+        {{"alice", "--auth-proto", "MD5", "--auth-pass-file", good, "--priv-pass-file", good}, 2,
          "unknown authentication protocol MD5"},
-        {{"alice", "--priv-proto", "DES", "--auth-pass", AuthPass, "--priv-pass", PrivPass}, 2,
+        {{"alice", "--priv-proto", "DES", "--auth-pass-file", good, "--priv-pass-file", good}, 2,
          "unknown privacy protocol DES"},
-        {{"al ice", "--auth-pass", AuthPass, "--priv-pass", PrivPass}, 2,
+        {{"al ice", "--auth-pass-file", good, "--priv-pass-file", good}, 2,
          "a user name holds only"},
-        {{"alice", "--auth-pass", AuthPass}, 2, "needs --auth-pass and --priv-pass"},
-        {{"--auth-pass", AuthPass, "--priv-pass", PrivPass}, 2, "needs a user name"},
-        {{"alice", "--priv-pass"}, 2, "--priv-pass needs a value"},
+        {{"--auth-pass-file", good, "--priv-pass-file", good}, 2, "needs a user name"},
+        {{"alice", "--priv-pass-file"}, 2, "--priv-pass-file needs a value"},
     };
     const std::string before = ReadFile(config);
     for (const Case &c : cases) {
@@ -225,23 +296,131 @@ TEST(SnmpUserCommandTest, RefusesWhatTheLibraryWouldRefuseAndLeavesTheFileAlone)
         EXPECT_EQ(ReadFile(config), before) << c.message;
     }
 
-    // Exactly eight characters are enough; the same name twice is refused.
-    const std::vector<std::string> add = {"user", "add", "alice", "--auth-pass", "eight888",
+    // Exactly eight characters are enough, quotes and backslashes too (only
+    // keys are written); the pass phrases on the command line still work,
+    // with a warning. The same name twice is refused.
+    const std::vector<std::string> add = {"user", "add", "alice", "--auth-pass", "e\"ght\\88",
                                           "--priv-pass", "eight888"};
     const Result first = root.Snmpsvc(add);
     EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_TRUE(Contains(first.err, "warning: a pass phrase on the command line")) << first.err;
     EXPECT_TRUE(Contains(first.out, "Restart the SNMP service")) << first.out;
     const std::string after = ReadFile(config);
-    EXPECT_EQ(after, before +
-                         "createUser alice SHA-256 \"eight888\" AES \"eight888\"\n"
-                         "rouser alice authPriv\n");
+    EXPECT_FALSE(Contains(after, "eight888")) << after;
     const Result second = root.Snmpsvc(add);
     EXPECT_EQ(second.status, 1);
     EXPECT_TRUE(Contains(second.err, "the user alice exists already")) << second.err;
     EXPECT_EQ(ReadFile(config), after);
 
-    const Result help = root.Snmpsvc({"--help"});
-    EXPECT_TRUE(Contains(help.out, "user add NAME")) << help.out;
+    // Deleting or listing needs a known name and nothing more.
+    const Case others[] = {
+        {{"del", "carol"}, 1, "there is no SNMPv3 user carol in"},
+        {{"del"}, 2, "user del needs a user name"},
+        {{"list", "extra"}, 2, "unexpected argument extra"},
+        {{"del", "alice", "--auth-proto", "SHA"}, 2, "belong to user add"},
+        {{"rename", "alice"}, 2, "unknown user subcommand rename"},
+    };
+    for (const Case &c : others) {
+        std::vector<std::string> args = {"user"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result run = root.Snmpsvc(args);
+        EXPECT_EQ(run.status, c.status) << c.message;
+        EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), c.status == 1 ? 1 : 2)
+            << run.err;
+        EXPECT_EQ(ReadFile(config), after) << c.message;
+    }
+}
+
+TEST(SnmpUserCommandTest, TheFirstUserPinsTheEngineIdTheServiceUsedSoFar) {
+    TestRoot root;
+    ASSERT_EQ(root.Make(), "");
+    ASSERT_EQ(mkdir((root.root() + "/snmp/persist").c_str(), 0700), 0);
+    WriteFile(root.root() + "/snmp/persist/snmpsvc.conf",
+              "engineBoots 3\noldEngineID 0x80001f888012345678\n");
+    WriteFile(root.folder() + "/pass.txt", AuthPass + "\n");
+    for (const char *name : {"alice", "bob"}) {
+        const Result added =
+            root.Snmpsvc({"user", "add", name, "--auth-pass-file", root.folder() + "/pass.txt",
+                          "--priv-pass-file", root.folder() + "/pass.txt"});
+        ASSERT_EQ(added.status, 0) << added.err;
+    }
+    const std::string config = ReadFile(root.root() + "/snmp/snmpsvc.conf");
+    const std::string pin = "\nexactEngineID 0x80001f888012345678\n";
+    EXPECT_TRUE(Contains(config, pin)) << config;
+    EXPECT_EQ(config.find(pin), config.rfind(pin)) << config;
+    EXPECT_TRUE(Contains(config, "usmUser 1 5 0x80001f888012345678 0x626f6200 ")) << config;
+}
+
+TEST(SnmpUserCommandTest, RootKeepsTheFilesTheServiceUsersOwn) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "changes owners: runs only as root";
+    }
+    TestRoot root;
+    ASSERT_EQ(root.Make(), "");
+    const uid_t owner = 65534;  // nobody: stands for the service's own user
+    const std::string folder = root.root() + "/snmp";
+    ASSERT_EQ(chown(folder.c_str(), owner, owner), 0);
+    ASSERT_EQ(chown((folder + "/snmpsvc.conf").c_str(), owner, owner), 0);
+    WriteFile(root.folder() + "/pass.txt", AuthPass + "\n");
+    const Result added =
+        root.Snmpsvc({"user", "add", "alice", "--auth-pass-file", root.folder() + "/pass.txt",
+                      "--priv-pass-file", root.folder() + "/pass.txt"});
+    ASSERT_EQ(added.status, 0) << added.err;
+    for (const char *file : {"/snmpsvc.conf", "/.snmpsvc.conf.lock"}) {
+        struct stat info;
+        ASSERT_EQ(stat((folder + file).c_str(), &info), 0) << file;
+        EXPECT_EQ(info.st_uid, owner) << file;
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << file;
+    }
+}
+
+TEST(SnmpUserCommandTest, ConcurrentAddsAllLand) {
+    TestRoot root;
+    ASSERT_EQ(root.Make(), "");
+    WriteFile(root.folder() + "/pass.txt", AuthPass + "\n");
+    std::string script = "cd '" + root.folder() + "' || exit 1; pids=; ";
+    for (int i = 0; i < 8; ++i) {
+        script += "'" + SnmpsvcPath() + "' user add user" + std::to_string(i) +
+                  " --auth-pass-file pass.txt --priv-pass-file pass.txt >/dev/null & pids=\"$pids $!\"; ";
+    }
+    script += "for pid in $pids; do wait $pid || exit 1; done";
+    const Result added = Shell(&root, script);
+    ASSERT_EQ(added.status, 0) << added.err;
+    const Result list = root.Snmpsvc({"user", "list"});
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_TRUE(Contains(list.out, "user" + std::to_string(i) + " ")) << list.out;
+    }
+    const std::string config = ReadFile(root.root() + "/snmp/snmpsvc.conf");
+    EXPECT_EQ(config.find("exactEngineID"), config.rfind("exactEngineID")) << config;
+}
+
+TEST(SnmpUserCommandTest, AUserWithPassPhrasesInClearIsListedAndDeletedEverywhere) {
+    TestRoot root;
+    ASSERT_EQ(root.Make("createUser old SHA-256 \"old pass phrase\" AES \"old pass phrase\"\n"
+                        "rouser old authPriv\n"),
+              "");
+    ASSERT_EQ(mkdir((root.root() + "/snmp/persist").c_str(), 0700), 0);
+    const std::string persist = root.root() + "/snmp/persist/snmpsvc.conf";
+    WriteFile(persist,
+              "usmUser 1 3 0x80001f88 0x6f6c6400 0x6f6c6400 .0.0 .1.3.6.1.6.3.10.1.1.5 0x01 "
+              ".1.3.6.1.6.3.10.1.2.4 0x02 \"\"\n"
+              "usmUser 1 3 0x80001f88 0x6f6c646500 0x6f6c646500 .0.0 .1.3.6.1.6.3.10.1.1.5 0x01 "
+              ".1.3.6.1.6.3.10.1.2.4 0x02 \"\"\n"
+              "oldEngineID 0x80001f88\n");
+    const Result list = root.Snmpsvc({"user", "list"});
+    EXPECT_TRUE(Contains(list.out, "old ")) << list.out;
+    EXPECT_TRUE(Contains(list.out, "pass phrases kept in clear")) << list.out;
+    const Result del = root.Snmpsvc({"user", "del", "old"});
+    ASSERT_EQ(del.status, 0) << del.err;
+    const std::string config = ReadFile(root.root() + "/snmp/snmpsvc.conf");
+    EXPECT_FALSE(Contains(config, "old")) << config;
+    // The library's copy of it goes too; another user's stays.
+    EXPECT_EQ(ReadFile(persist),
+              "usmUser 1 3 0x80001f88 0x6f6c646500 0x6f6c646500 .0.0 .1.3.6.1.6.3.10.1.1.5 0x01 "
+              ".1.3.6.1.6.3.10.1.2.4 0x02 \"\"\n"
+              "oldEngineID 0x80001f88\n");
+    EXPECT_TRUE(Contains(root.Snmpsvc({"user", "list"}).out, "No SNMPv3 user"));
 }
 
 // Rows of `snmptable -Cf | -Ci`: the header's names, then each row's cells
