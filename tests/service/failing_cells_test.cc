@@ -26,8 +26,6 @@ using Cell = std::pair<unsigned, unsigned>;  // (column, row) of dot3StatsTable
 const std::string Dot3Entry = ".1.3.6.1.2.1.10.7.2.1";
 const std::string HrDeviceEntry = ".1.3.6.1.2.1.25.3.2.1";
 const std::string NoSuchInstance = "No Such Instance currently exists at this OID";
-const std::string EndOfView =
-    "No more variables left in this MIB View (It is past the end of the MIB tree)";
 
 const std::vector<std::string> V1 = {"-v1", "-c", "public"};
 const std::vector<std::string> V2 = {"-v2c", "-c", "public"};
@@ -125,9 +123,15 @@ TEST_F(FailingCellsTest, WalksShowEveryCellThatAnswersAndGetsOfTheOthersFail) {
             SCOPED_TRACE(std::string(walk.tool) + " " + walk.options[0]);
             const Result result = root_.Client(walk.tool, walk.options, {".1"});
             EXPECT_EQ(result.status, 0) << result.err;
-            Bindings got = ParseBindings(result.out);
-            if (walk.options[0] != "-v1" && !got.empty() && got.back().second == EndOfView) {
-                got.pop_back();
+            // The walk also crosses the system, SNMP and engine groups;
+            // what matters is that it goes on through both tables.
+            Bindings got;
+            for (const auto &binding : ParseBindings(result.out)) {
+                for (const std::string &table : {Dot3Entry, HrDeviceEntry}) {
+                    if (binding.first.compare(0, table.size() + 1, table + ".") == 0) {
+                        got.push_back(binding);
+                    }
+                }
             }
             EXPECT_EQ(got, expected) << result.out << result.err;
         }
