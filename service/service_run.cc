@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "agent_list.h"
+#include "nt/ntroot.h"
 #include "extension_agent.h"
 #include "registry_access.h"
+#include "service_log.h"
 #include "service_state.h"
 #include "snmp_engine.h"
 
@@ -104,7 +106,7 @@ bool CheckRoot(const std::string &root, std::string *error) {
         *error = root + " is not an NT root: it has no registry.db (make one with: ntroot init)";
         return false;
     }
-    return true;
+    return nt::CheckRootOwnership(root, error);
 }
 
 int RunService(const RunOptions &options) {
@@ -126,6 +128,9 @@ int RunService(const RunOptions &options) {
     if (lease == nullptr) {
         LogLine(LOG_ERR, error);
         return 1;
+    }
+    if (!options.syslog) {
+        svcstate::WatchServiceLog(files);
     }
     LogLine(LOG_INFO, "starting (pid " + std::to_string(getpid()) + ", root " + options.root + ")");
 
