@@ -180,6 +180,8 @@ TEST_F(RootSafetyTest, TheRegistryIsReadableByItsOwnerOnly) {
     EXPECT_EQ(ModeOf(db + "-wal"), 0600u);
     EXPECT_EQ(ModeOf(db + "-shm"), 0600u);
     EXPECT_EQ(ModeOf(fresh + "/Device") & 022, 0u);
+    ASSERT_EQ(Ntroot({"device", "sim", "Vxlnk1"}).code, 0);
+    EXPECT_EQ(ModeOf(fresh + "/Device/Vxlnk1"), 0644u);  // no stranger sets its counters
     umask(mask);
 
     // A registry made before, readable by all: the next command mends it.

@@ -192,10 +192,12 @@ private:
     int fd_ = -1;
 };
 
+// A new adapter file's mode: the umask's, but never writable by others,
+// whose changes would pass for the driver's.
 mode_t NewFileMode() {
     const mode_t mask = umask(022);
     umask(mask);
-    return 0666 & ~mask;
+    return 0666 & ~mask & ~022;
 }
 
 }  // namespace
