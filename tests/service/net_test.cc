@@ -184,13 +184,19 @@ TEST(NetStatesTest, WhatIsPlantedInRunIsNeverFollowedOrWaitedOn) {
         unlink(path.c_str());
     }
 
-    // A FIFO where the lock is: STOP and START answer at once.
-    ASSERT_EQ(mkfifo((run + "/SNMP.lock").c_str(), 0600), 0);
-    const auto before = std::chrono::steady_clock::now();
-    const Result stop = root.Net({"STOP", "SNMP"});
-    EXPECT_EQ(stop.status, 2);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
-    unlink((run + "/SNMP.lock").c_str());
+    // FIFOs where the lock and the log are: NET answers at once.
+    for (const char *file : {"SNMP.lock", "SNMP.log"}) {
+        SCOPED_TRACE(file);
+        const std::string path = run + "/" + file;
+        unlink(path.c_str());
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        const auto before = std::chrono::steady_clock::now();
+        EXPECT_EQ(root.Net({"STOP", "SNMP"}).status, 2);
+        EXPECT_EQ(root.Net({"START", "SNMP"}).status, 2);
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
+        EXPECT_EQ(StateOf(root), svcstate::State::Stopped);
+        unlink(path.c_str());
+    }
 
     // A pid file planted as a link is replaced, never written through.
     ASSERT_EQ(symlink(victim.c_str(), (run + "/SNMP.pid").c_str()), 0);
