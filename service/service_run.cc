@@ -17,7 +17,9 @@
 #include "agent_list.h"
 #include "agentx_rows.h"
 #include "extension_agent.h"
+#include "nt/ntroot.h"
 #include "registry_access.h"
+#include "service_log.h"
 #include "service_notify.h"
 #include "service_reload.h"
 #include "service_state.h"
@@ -150,7 +152,7 @@ bool CheckRoot(const std::string &root, std::string *error) {
         *error = root + " is not an NT root: it has no registry.db (make one with: ntroot init)";
         return false;
     }
-    return true;
+    return nt::CheckRootOwnership(root, error);
 }
 
 int RunService(const RunOptions &options) {
@@ -176,6 +178,9 @@ int RunService(const RunOptions &options) {
     if (lease == nullptr) {
         LogLine(LOG_ERR, error);
         return 1;
+    }
+    if (!options.syslog) {
+        svcstate::WatchServiceLog(files);
     }
     if (!reloaded) {
         LogLine(LOG_INFO,

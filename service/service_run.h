@@ -39,7 +39,8 @@ struct RunOptions {
 // when it could not start (the reason logged).
 int RunService(const RunOptions &options);
 
-// Whether root looks like an NT root; *error says why not.
+// Whether root looks like an NT root that only its owner can change
+// (nt::CheckRootOwnership); *error says why not.
 bool CheckRoot(const std::string &root, std::string *error);
 
 }  // namespace snmpsvc

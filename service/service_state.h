@@ -8,15 +8,22 @@
 //                  kernel drops the lock when the process ends, however it
 //                  ends, so a lock held is a process alive: no pid is ever
 //                  trusted on its own, and a pid reused by another program
-//                  cannot pass for the service.
+//                  cannot pass for the service. Mode 0600: another user who
+//                  could read it could hold a read lock on it and pass for
+//                  a running service.
 //   run/SNMP.pid   the service's pid and a newline, written (whole, by
 //                  rename) once the service serves, removed when it ends.
-//   run/SNMP.log   the service's log when NET started it.
+//   run/SNMP.log   the service's log when NET started it (service_log.h).
 //
 // So a service is stopped when nobody holds its lock (a pid file left
 // behind by a killed service is stale and means nothing), starting when its
 // lock is held and the pid file does not yet name the holder, and running
 // once it does. The service side is ServiceLease; NET reads QueryService.
+//
+// Every file in run/ is opened relative to the opened run/ folder, never
+// through a link planted there and never blocking on a FIFO: an entry that
+// is a link, a FIFO or anything but a regular file is refused. The run/
+// folder itself must be its owner's alone (nt::CheckOpenOwnership).
 #ifndef SERVICE_SERVICE_STATE_H
 #define SERVICE_SERVICE_STATE_H
 
@@ -27,13 +34,26 @@
 namespace svcstate {
 
 struct ServiceFiles {
-    std::string lock;
+    std::string folder;  // run/
+    std::string name;    // the service's name: "SNMP"
+    std::string lock;    // the full paths of its files, for messages
     std::string pid;
     std::string log;
 };
 
 // The files of service `name` in the root folder `root` (absolute).
 ServiceFiles FilesOf(const std::string &root, const std::string &name);
+
+// Opens the run/ folder (made, mode 0755, when create is set and it is
+// missing) and checks that only its owner can change it. The descriptor,
+// or -1 with *error.
+int OpenRunFolder(const ServiceFiles &files, bool create, std::string *error);
+
+// Opens the entry name of the folder dirfd as a regular file with flags
+// (O_CLOEXEC, O_NOFOLLOW and O_NONBLOCK added; O_NONBLOCK is taken off
+// again once the file is known to be regular). -1 with errno set
+// (ELOOP for a link, EINVAL for anything but a regular file).
+int OpenRegularAt(int dirfd, const std::string &name, int flags, mode_t mode);
 
 enum class State { Stopped, Starting, Running };
 
@@ -77,9 +97,10 @@ public:
     int KeepAcrossExec();
 
 private:
-    ServiceLease(ServiceFiles files, int lockFd);
+    ServiceLease(ServiceFiles files, int folderFd, int lockFd);
 
     ServiceFiles files_;
+    int folderFd_;
     int lockFd_;
     bool published_ = false;
 };

@@ -8,7 +8,9 @@
 // CopyFileA never leaves a half-written target: the data goes into a new
 // file beside the target, which is flushed to disk and then renamed over
 // the target (or, with failIfExists, linked to the target name, which fails
-// if the name has appeared meanwhile). A process that has the old target
+// if the name has appeared meanwhile). The new file is ".NAME.copy-XXXXXX",
+// locked while it is written, so that a later copy into the folder can tell
+// one that a killed copy left behind and remove it (nt/ntroot.h). A process that has the old target
 // open or mapped, such as a service that loaded a DLL, keeps the old file.
 #include <cerrno>
 #include <cstdlib>
@@ -18,6 +20,7 @@
 #include <unistd.h>
 
 #include "errors.h"
+#include "nt/ntroot.h"
 #include "nt/win32.h"
 #include "paths.h"
 
@@ -160,34 +163,47 @@ BOOL CopyFileA(LPCSTR existingFile, LPCSTR newFile, BOOL failIfExists) {
         return nt::Fail(EEXIST, "CopyFileA", target);
     }
 
-    // The new file beside the target, hidden, unique, removed on failure.
+    // The new file beside the target, hidden, unique, locked while it is
+    // written (see nt/ntroot.h), removed on failure. What killed copies
+    // left in the folder goes first.
     const std::string directory = nt::DirectoryOf(target);
-    std::string temporary = directory + "/." + nt::BaseNameOf(target) + ".copy-XXXXXX";
-    nt::FileDescriptor out(mkostemp(&temporary[0], O_CLOEXEC));
+    const std::string name = nt::BaseNameOf(target);
+    nt::FileDescriptor folder(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) {
+        return nt::Fail(errno, "CopyFileA: open", directory);
+    }
+    nt::RemoveStaleTemporaries(folder.get());
+    std::string temporaryName;
+    nt::FileDescriptor out(
+        nt::CreateReplacementTemporary(folder.get(), name, "copy", &temporaryName));
+    const std::string temporary = directory + "/" + temporaryName;
     if (out.get() < 0) {
         return nt::Fail(errno, "CopyFileA: create", temporary);
     }
     struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
     if (!nt::CopyData(in.get(), out.get()) ||
         fchmod(out.get(), sourceInfo.st_mode & 07777) != 0 ||
-        futimens(out.get(), times) != 0 || fsync(out.get()) != 0 || out.Close() != 0) {
+        futimens(out.get(), times) != 0 || fsync(out.get()) != 0) {
         const int err = errno;
-        unlink(temporary.c_str());
+        unlinkat(folder.get(), temporaryName.c_str(), 0);
         return nt::Fail(err, "CopyFileA: write", temporary);
     }
     if (failIfExists) {
         // link() fails if the target name has appeared since the test above.
-        if (link(temporary.c_str(), target.c_str()) != 0) {
+        if (linkat(folder.get(), temporaryName.c_str(), folder.get(), name.c_str(), 0) != 0) {
             const int err = errno;
-            unlink(temporary.c_str());
+            unlinkat(folder.get(), temporaryName.c_str(), 0);
             return nt::Fail(err, "CopyFileA: link", target);
         }
-        unlink(temporary.c_str());
-    } else if (rename(temporary.c_str(), target.c_str()) != 0) {
+        unlinkat(folder.get(), temporaryName.c_str(), 0);
+    } else if (renameat(folder.get(), temporaryName.c_str(), folder.get(), name.c_str()) != 0) {
         const int err = errno;
-        unlink(temporary.c_str());
+        unlinkat(folder.get(), temporaryName.c_str(), 0);
         return nt::Fail(err, "CopyFileA: rename", target);
     }
+    // The lock goes with the descriptor, once the name is in place; the
+    // data reached the disk with fsync above.
+    out.Close();
     nt::SyncDirectory(directory);
     return TRUE;
 }

@@ -65,6 +65,22 @@ DWORD Execute(sqlite3 *db, const char *sql, const std::string &path) {
     return ErrorFromSqlite(rc, "sqlite3_exec", path);
 }
 
+// The registry and its journals are its owner's alone. SQLite gives a
+// journal, a write-ahead log and its index the mode of the database file,
+// so a database made 0600 keeps them so; this also mends the files of a
+// root made before, when they are ours. By path, never by opening the
+// file: closing a descriptor on it would drop this process's locks.
+void KeepPrivate(const std::string &path) {
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"}) {
+        const std::string file = path + suffix;
+        struct stat info;
+        if (lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_uid == geteuid() && (info.st_mode & 077) != 0) {
+            chmod(file.c_str(), info.st_mode & 0700);
+        }
+    }
+}
+
 // Opens the existing database file path, without ever creating it.
 DWORD OpenDatabase(const std::string &path, sqlite3 **db) {
     *db = nullptr;
@@ -130,6 +146,7 @@ DWORD Connect(Store &store, const std::string &path, const struct stat &info) {
     if (current.db != nullptr) {
         return ERROR_SUCCESS;
     }
+    KeepPrivate(path);
     sqlite3 *db = nullptr;
     DWORD error = OpenDatabase(path, &db);
     uint64_t id = 0;
@@ -253,6 +270,20 @@ DWORD MakeRegistry(const std::string &path, bool *exists) {
         unlink((building + "-journal").c_str());
     };
     remove_building();  // what a killed init may have left
+    // Made here first, so that it is 0600 whatever the umask; SQLite takes
+    // an empty file for an empty database and gives its journals its mode.
+    const int made = open(building.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          0600);
+    if (made < 0) {
+        return ErrorFromErrno(errno, "open", building);
+    }
+    const bool privateMode = fchmod(made, 0600) == 0;
+    const int madeErrno = errno;
+    close(made);
+    if (!privateMode) {
+        remove_building();
+        return ErrorFromErrno(madeErrno, "fchmod", building);
+    }
     sqlite3 *db = nullptr;
     int rc = sqlite3_open_v2(building.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                              nullptr);
@@ -533,6 +564,7 @@ DWORD CreateRegistryDatabase(const std::string &root, bool *created) {
         }
     }
     if (error == ERROR_SUCCESS && !made) {
+        KeepPrivate(path);
         error = CompleteRegistry(path);
     }
     close(folder);  // and with it the lock

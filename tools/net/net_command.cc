@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <linux/close_range.h>
 #include <string>
 #include <strings.h>
@@ -22,6 +24,7 @@
 #include "nt/ntroot.h"
 #include "processes.h"
 #include "registry_access.h"
+#include "service_log.h"
 #include "service_state.h"
 
 namespace net {
@@ -138,23 +141,91 @@ int OneLineError(const std::string &text) {
     return ExitFailed;
 }
 
+void Sleep() { std::this_thread::sleep_for(PollInterval); }
+
 bool SameName(const std::string &a, const std::string &b) {
     return strcasecmp(a.c_str(), b.c_str()) == 0;
 }
 
-// The root, if it is one; else *error.
-bool CheckRoot(const std::string &root, std::string *error) {
+// The root, if it is one that only its owner can change; else *error.
+// STOP needs no registry: a running service is found by its files in run/.
+bool CheckRoot(const std::string &root, bool needRegistry, std::string *error) {
     struct stat info;
     if (stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         *error = "no NT root at " + root + " (make one with: ntroot init)";
         return false;
     }
-    if (stat((root + "/registry.db").c_str(), &info) != 0) {
+    if (needRegistry && stat((root + "/registry.db").c_str(), &info) != 0) {
         *error = root + " is not an NT root: it has no registry.db";
         return false;
     }
-    return true;
+    return nt::CheckRootOwnership(root, error);
 }
+
+// A service that runs, found by its lock in run/ (any case) when the
+// registry cannot name it: deleted or damaged under the running service.
+bool FindRunningService(const std::string &root, const std::string &name, Service *service) {
+    const std::string folder = root + "/run";
+    DIR *dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        return false;
+    }
+    bool found = false;
+    const std::string suffix = ".lock";
+    while (const struct dirent *item = readdir(dir)) {
+        const std::string entry = item->d_name;
+        if (entry.size() <= suffix.size() ||
+            entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0) {
+            continue;
+        }
+        const std::string key = entry.substr(0, entry.size() - suffix.size());
+        if (SameName(key, name) &&
+            svcstate::QueryService(svcstate::FilesOf(root, key)).state != svcstate::State::Stopped) {
+            service->key = key;
+            service->display = key;
+            found = true;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
+// Holds the service's control lock (a flock on run/) while one NET starts
+// or stops it, so that NETs that race act one after another: one starts
+// the service and the others find it started. Waits as long as a start
+// can take; false with *error when run/ cannot be opened, or with
+// *timedOut when another NET held it all along.
+class ControlLock {
+public:
+    bool Take(const svcstate::ServiceFiles &files, std::string *error, bool *timedOut) {
+        *timedOut = false;
+        fd_ = svcstate::OpenRunFolder(files, true, error);
+        if (fd_ < 0) {
+            return false;
+        }
+        const Clock::time_point deadline = Clock::now() + StartTimeout + AbandonTimeout +
+                                           std::chrono::seconds(5);
+        while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || Clock::now() >= deadline) {
+                *timedOut = errno == EWOULDBLOCK;
+                *error = files.folder + ": " + std::strerror(errno);
+                return false;
+            }
+            Sleep();
+        }
+        return true;
+    }
+    int folder() const { return fd_; }
+    ~ControlLock() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+
+private:
+    int fd_ = -1;
+};
 
 // Every service key. False with *error when the registry cannot be read;
 // no Services key is an empty list.
@@ -222,8 +293,8 @@ Found FindService(const std::string &name, Service *service, std::string *error)
 }
 
 // The last line the service wrote to its log after offset `from`.
-std::string LastLoggedLine(const std::string &log, off_t from) {
-    const int fd = open(log.c_str(), O_RDONLY | O_CLOEXEC);
+std::string LastLoggedLine(int folder, const svcstate::ServiceFiles &files, off_t from) {
+    const int fd = svcstate::OpenRegularAt(folder, files.name + ".log", O_RDONLY, 0);
     if (fd < 0) {
         return "";
     }
@@ -244,8 +315,6 @@ std::string LastLoggedLine(const std::string &log, off_t from) {
     const size_t newline = text.rfind('\n');
     return newline == std::string::npos ? text : text.substr(newline + 1);
 }
-
-void Sleep() { std::this_thread::sleep_for(PollInterval); }
 
 // Marks every descriptor from 3 up close-on-exec.
 void CloseInheritedDescriptors() {
@@ -342,6 +411,16 @@ void Abandon(pid_t pid) {
 
 int StartService(const std::string &root, const Service &service) {
     const svcstate::ServiceFiles files = svcstate::FilesOf(root, service.key);
+    ControlLock control;
+    std::string error;
+    bool busy = false;
+    if (!control.Take(files, &error, &busy)) {
+        if (busy && svcstate::QueryService(files).state != svcstate::State::Stopped) {
+            return Failure("The requested service has already been started.", 2182);
+        }
+        return busy ? Failure("The service is not responding to the control function.", 2186)
+                    : OneLineError(error);
+    }
     if (svcstate::QueryService(files).state != svcstate::State::Stopped) {
         return Failure("The requested service has already been started.", 2182);
     }
@@ -358,11 +437,9 @@ int StartService(const std::string &root, const Service &service) {
     if (realpath(words[0].c_str(), program) != nullptr) {
         words[0] = program;
     }
-    mkdir((root + "/run").c_str(), 0755);
-    const int logFd = open(files.log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int logFd = svcstate::OpenServiceLog(control.folder(), files, &error);
     if (logFd < 0) {
-        return OneLineError("cannot open the service log " + files.log + ": " +
-                            std::strerror(errno));
+        return OneLineError("cannot open the service log " + error);
     }
     const off_t logStart = lseek(logFd, 0, SEEK_END);
 
@@ -383,7 +460,7 @@ int StartService(const std::string &root, const Service &service) {
             std::fflush(stdout);
             std::fprintf(stderr, "The %s service could not be started.\n\n",
                          service.display.c_str());
-            const std::string reason = LastLoggedLine(files.log, logStart);
+            const std::string reason = LastLoggedLine(control.folder(), files, logStart);
             if (!reason.empty()) {
                 std::fprintf(stderr, "%s\n\n", reason.c_str());
             }
@@ -409,6 +486,13 @@ int StartService(const std::string &root, const Service &service) {
 
 int StopService(const std::string &root, const Service &service) {
     const svcstate::ServiceFiles files = svcstate::FilesOf(root, service.key);
+    ControlLock control;
+    std::string error;
+    bool busy = false;
+    if (!control.Take(files, &error, &busy)) {
+        return busy ? Failure("The service is not responding to the control function.", 2186)
+                    : OneLineError(error);
+    }
     const svcstate::Status status = svcstate::QueryService(files);
     if (status.state == svcstate::State::Stopped) {
         return Failure("The " + service.display + " service is not started.", 3521);
@@ -498,7 +582,7 @@ int Main(int argc, char **argv) {
 
     const std::string root = nt::RootPath();
     std::string error;
-    if (!CheckRoot(root, &error)) {
+    if (!CheckRoot(root, start, &error)) {
         return OneLineError(error);
     }
     if (args.size() == 1) {
@@ -506,8 +590,16 @@ int Main(int argc, char **argv) {
     }
     Service service;
     switch (FindService(args[1], &service, &error)) {
-        case Found::Error: return OneLineError(error);
-        case Found::No: return Failure("The service name is invalid.", 2185);
+        case Found::Error:
+            if (!start && FindRunningService(root, args[1], &service)) {
+                break;
+            }
+            return OneLineError(error);
+        case Found::No:
+            if (!start && FindRunningService(root, args[1], &service)) {
+                break;
+            }
+            return Failure("The service name is invalid.", 2185);
         case Found::Yes: break;
     }
     return start ? StartService(root, service) : StopService(root, service);

@@ -15,7 +15,11 @@
 // service logged when it ends before that. STOP sends SIGTERM and returns
 // once the process has ended. Whether a service runs is told by the lock it
 // holds on run/NAME.lock (service_state.h), so a stale pid file counts as
-// stopped. Every wait is bounded: 15 seconds to start, 15 to stop.
+// stopped, and STOP finds a running service by that lock alone when the
+// registry is gone or damaged under it. NETs that start or stop one service
+// at once take turns (a flock on run/): one starts it, the others then find
+// it started. The root must be its owner's alone (nt::CheckRootOwnership).
+// Every wait is bounded: 15 seconds to start, 15 to stop.
 //
 // Messages and exit statuses are NT's: 0 on success, 2 for a failure (with
 // "More help is available by typing NET HELPMSG n."), 1 for a wrong command

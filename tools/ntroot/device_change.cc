@@ -8,9 +8,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+
+#include "nt/ntroot.h"
 
 #include "adapter_statistics.h"
 #include "command.h"
@@ -148,10 +154,50 @@ bool IsFolder(const std::string &path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Device's lock, held by a verb from its first look at the folder to its
+// last change, so that changes made at once (two counters of one adapter,
+// two adapters of one name) happen one after the other and none is lost.
+// A flock on the folder itself; stale temporaries go once it is held.
+class DeviceLock {
+public:
+    ~DeviceLock() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    // kSuccess, else the refusal printed and its status.
+    int Take(Context &context, const std::string &folder) {
+        fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) {
+            return Fail(context, "cannot open " + folder + ": " + std::strerror(errno));
+        }
+        // Another ntroot holds it for milliseconds; one that holds it this
+        // long is stuck (stopped, or writing to a dead disk).
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) ||
+                std::chrono::steady_clock::now() >= deadline) {
+                return Fail(context, "cannot lock " + folder + ": " +
+                                         (errno == EWOULDBLOCK
+                                              ? std::string("another ntroot is changing it; try again")
+                                              : std::string(std::strerror(errno))));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        nt::RemoveStaleTemporaries(fd_);
+        return kSuccess;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// A new adapter file's mode: the umask's, but never writable by others,
+// whose changes would pass for the driver's.
 mode_t NewFileMode() {
     const mode_t mask = umask(022);
     umask(mask);
-    return 0666 & ~mask;
+    return 0666 & ~mask & ~022;
 }
 
 }  // namespace
@@ -181,6 +227,10 @@ int RunDeviceLink(Context &context, const Args &args) {
 
     std::string folder;
     if (const int refused = DeviceFolder(context, &folder)) {
+        return refused;
+    }
+    DeviceLock lock;
+    if (const int refused = lock.Take(context, folder)) {
         return refused;
     }
     const bool byName = iface.find('/') == std::string::npos;
@@ -254,6 +304,10 @@ int RunDeviceSim(Context &context, const Args &args) {
 
     std::string folder;
     if (const int refused = DeviceFolder(context, &folder)) {
+        return refused;
+    }
+    DeviceLock lock;
+    if (const int refused = lock.Take(context, folder)) {
         return refused;
     }
     std::string entry;
@@ -348,6 +402,10 @@ int RunDeviceRemove(Context &context, const Args &args) {
     }
     std::string folder;
     if (const int refused = DeviceFolder(context, &folder)) {
+        return refused;
+    }
+    DeviceLock lock;
+    if (const int refused = lock.Take(context, folder)) {
         return refused;
     }
     std::string entry;

@@ -4,6 +4,8 @@
 #include "adapter_statistics.h"
 #include "simulated_file.h"
 
+#include "nt/ntroot.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -77,6 +79,9 @@ bool FindDeviceEntries(const std::string &folder, const std::string &name,
     bool exact = false;
     std::vector<std::string> others;
     while (const struct dirent *item = readdir(dir)) {
+        if (nt::IsReplacementTemporary(item->d_name)) {
+            continue;  // a writer's, not a device
+        }
         if (std::strcmp(item->d_name, name.c_str()) == 0) {
             exact = true;
         } else if (strcasecmp(item->d_name, name.c_str()) == 0) {
@@ -220,7 +225,10 @@ bool ListDeviceEntries(const std::string &folder, std::vector<DeviceEntry> *entr
     }
     std::vector<std::string> names;
     while (const struct dirent *item = readdir(dir)) {
-        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0) {
+        // A writer's temporary (".Vxlnk1.ntroot-XXXXXX") is no device, even
+        // one that a killed writer left behind.
+        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0 &&
+            !nt::IsReplacementTemporary(item->d_name)) {
             names.push_back(item->d_name);
         }
     }

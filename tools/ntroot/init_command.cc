@@ -5,6 +5,7 @@
 
 #include "command.h"
 #include "ntroot.h"
+#include "nt/ntroot.h"
 #include "nt/registry.h"
 
 namespace ntroot {
@@ -76,6 +77,10 @@ int RunInit(Context &context, const Args &args) {
     std::string error;
     bool rootMade = false;
     if (!MakeFolders(root, &rootMade, &error)) {
+        return Fail(context, error);
+    }
+    // Nothing is added to a root that someone else could change.
+    if (!nt::CheckRootOwnership(root, &error)) {
         return Fail(context, error);
     }
     std::vector<std::string> added;

@@ -85,6 +85,10 @@ int CheckRoot(Context &context, const std::string &root) {
     if (stat(registry.c_str(), &info) != 0) {
         return Fail(context, "no NT root at " + root + " (it has no registry.db); run 'ntroot init'");
     }
+    std::string problem;
+    if (!nt::CheckRootOwnership(root, &problem)) {
+        return Fail(context, problem);
+    }
     return kSuccess;
 }
 

@@ -1,6 +1,8 @@
 // Simulated adapter files; see simulated_file.h.
 #include "simulated_file.h"
 
+#include "nt/ntroot.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -155,9 +157,17 @@ std::string EditSimulatedFile(const std::string &text, const std::vector<Counter
 }
 
 bool ReadWholeFile(const std::string &path, std::string *text, std::string *error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never blocks on a FIFO put in place of a file, never reads a huge one.
+    constexpr size_t kLargest = 1 << 20;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         *error = std::strerror(errno);
+        return false;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *error = "not a regular file";
+        close(fd);
         return false;
     }
     text->clear();
@@ -176,6 +186,11 @@ bool ReadWholeFile(const std::string &path, std::string *text, std::string *erro
             break;
         }
         text->append(chunk, static_cast<size_t>(got));
+        if (text->size() > kLargest) {
+            *error = "larger than 1 MiB";
+            close(fd);
+            return false;
+        }
     }
     close(fd);
     return true;
@@ -183,15 +198,27 @@ bool ReadWholeFile(const std::string &path, std::string *text, std::string *erro
 
 bool WriteFileWhole(const std::string &folder, const std::string &name, const std::string &text,
                     mode_t mode, bool replace, std::string *error) {
-    std::string temporary = folder + "/." + name + ".ntroot-XXXXXX";
-    const int fd = mkostemp(&temporary[0], O_CLOEXEC);
-    if (fd < 0) {
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
         *error = "cannot write in " + folder + ": " + std::strerror(errno);
         return false;
     }
+    // What killed writers left here goes first; the new temporary is locked
+    // until it has its name, so that nobody takes it for one of theirs.
+    nt::RemoveStaleTemporaries(dir);
+    std::string temporary;
+    const int fd = nt::CreateReplacementTemporary(dir, name, "ntroot", &temporary);
+    if (fd < 0) {
+        *error = "cannot write in " + folder + ": " + std::strerror(errno);
+        close(dir);
+        return false;
+    }
+    const std::string shown = folder + "/" + temporary;
     auto fail = [&](const std::string &what, int code) {
         *error = what + ": " + std::strerror(code);
-        unlink(temporary.c_str());
+        unlinkat(dir, temporary.c_str(), 0);
+        close(fd);
+        close(dir);
         return false;
     };
     size_t done = 0;
@@ -201,44 +228,34 @@ bool WriteFileWhole(const std::string &folder, const std::string &name, const st
             continue;
         }
         if (wrote < 0) {
-            const int code = errno;
-            close(fd);
-            return fail("cannot write " + temporary, code);
+            return fail("cannot write " + shown, errno);
         }
         done += static_cast<size_t>(wrote);
     }
     if (fchmod(fd, mode) != 0 || fsync(fd) != 0) {
-        const int code = errno;
-        close(fd);
-        return fail("cannot write " + temporary, code);
-    }
-    if (close(fd) != 0) {
-        return fail("cannot write " + temporary, errno);
+        return fail("cannot write " + shown, errno);
     }
     const std::string path = folder + "/" + name;
     if (replace) {
-        if (rename(temporary.c_str(), path.c_str()) != 0) {
+        if (renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
             return fail("cannot replace " + path, errno);
         }
-    } else if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) !=
-               0) {
+    } else if (renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_NOREPLACE) != 0) {
         const int code = errno;
         if (code != EINVAL && code != ENOSYS) {
             return fail("cannot make " + path, code);
         }
         // A file system without the no-replace rename: a hard link also
         // refuses to replace an entry.
-        if (link(temporary.c_str(), path.c_str()) != 0) {
+        if (linkat(dir, temporary.c_str(), dir, name.c_str(), 0) != 0) {
             return fail("cannot make " + path, errno);
         }
-        unlink(temporary.c_str());
+        unlinkat(dir, temporary.c_str(), 0);
     }
+    close(fd);  // and with it the temporary's lock
     // The rename itself reaches the disk with the folder.
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
+    fsync(dir);
+    close(dir);
     return true;
 }
 

@@ -35,11 +35,14 @@ std::string NewSimulatedFile(const std::string &name, const std::vector<CounterS
 std::string EditSimulatedFile(const std::string &text, const std::vector<CounterSetting> &settings,
                               size_t *appended);
 
-// Reads the whole file; false with *error (the reason) when it cannot.
+// Reads the whole regular file (at most 1 MiB, never waiting on a FIFO);
+// false with *error (the reason) when it cannot.
 bool ReadWholeFile(const std::string &path, std::string *text, std::string *error);
 
-// Puts text in folder/name whole: written to a temporary file in folder,
-// flushed, given mode, then renamed to name. With replace false, an entry
+// Puts text in folder/name whole: written to a temporary file in folder
+// (".NAME.ntroot-XXXXXX", locked while it is written: nt/ntroot.h), flushed,
+// given mode, then renamed to name. Temporaries that killed writers left in
+// folder are removed first. With replace false, an entry
 // already named name (made meanwhile) is not replaced: false with *error.
 // False with *error, one phrase, on any failure, and the temporary file is
 // gone then.
