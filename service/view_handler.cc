@@ -23,6 +23,7 @@
 #include "agent_router.h"
 #include "agentx_rows.h"
 #include "snmp_engine.h"
+#include "nt/ntroot.h"
 
 // The extension-agent interface and Net-SNMP both name some ASN.1 tags;
 // keep ours under other names and let Net-SNMP's stand. The values are the
@@ -239,9 +240,34 @@ void AnswerGetNext(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *re
     }
 }
 
+// Names the request being answered to the adapters while the handler runs,
+// so that the statistics one request asks of an adapter share its checks
+// (see SetDeviceRequest). The library gives every PDU it parses a
+// transaction id of its own, and all the passes over one PDU (a GETBULK's
+// repetitions, several views) carry it.
+class DeviceRequest {
+public:
+    explicit DeviceRequest(const netsnmp_agent_request_info *reqinfo) {
+        static long current = 0;
+        static bool haveCurrent = false;
+        static uint64_t id = 0;
+        const bool known = reqinfo->asp != nullptr && reqinfo->asp->pdu != nullptr;
+        if (!known || !haveCurrent || reqinfo->asp->pdu->transid != current) {
+            ++id;  // without an id to tell it by, a request of its own
+            haveCurrent = known;
+            current = known ? reqinfo->asp->pdu->transid : 0;
+        }
+        nt::SetDeviceRequest(id);
+    }
+    ~DeviceRequest() { nt::SetDeviceRequest(0); }
+    DeviceRequest(const DeviceRequest &) = delete;
+    DeviceRequest &operator=(const DeviceRequest &) = delete;
+};
+
 int HandleView(netsnmp_mib_handler *handler, netsnmp_handler_registration * /*registration*/,
                netsnmp_agent_request_info *reqinfo, netsnmp_request_info *requests) {
     ExtensionAgent &agent = *static_cast<ExtensionAgent *>(handler->myvoid);
+    const DeviceRequest named(reqinfo);
     for (netsnmp_request_info *request = requests; request != nullptr; request = request->next) {
         if (request->processed) {
             continue;

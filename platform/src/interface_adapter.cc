@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -18,10 +19,14 @@
 #include "errors.h"
 #include "ethtool_stats.h"
 #include "simulated_adapter.h"
+#include "nt/ntroot.h"
 
 namespace nt {
 
 namespace {
+
+// The request being answered (see SetDeviceRequest); 0: none.
+std::atomic<uint64_t> CurrentRequest{0};
 
 constexpr int NoAttribute = -1;
 
@@ -96,21 +101,30 @@ public:
             return ERROR_NOT_SUPPORTED;
         }
         std::lock_guard<std::mutex> guard(lock_);
-        const Fault fault = Follow();
-        if (fault.kind != Fault::kNone) {
-            health_->Failing(fault);
-            return FaultError(fault);
+        const uint64_t request = CurrentRequest.load(std::memory_order_relaxed);
+        if (request == 0 || request != followedIn_) {
+            followedIn_ = 0;
+            const Fault fault = Follow();
+            if (fault.kind != Fault::kNone) {
+                health_->Failing(fault);
+                return FaultError(fault);
+            }
+            followedIn_ = request;
         }
         if (source->ethMac != NoAttribute && ((fromEthMac_ >> source->ethMac) & 1) != 0) {
-            EthMacValues counters;
-            const DWORD answer = QueryEthMacValues(ifname_, &counters);
-            if (answer == ERROR_DEV_NOT_EXIST) {
-                health_->Failing({Fault::kVanished, ENODEV});
-                return answer;
+            if (request == 0 || request != ethMacIn_) {
+                ethMacIn_ = 0;
+                const DWORD answer = QueryEthMacValues(ifname_, &ethMac_);
+                if (answer == ERROR_DEV_NOT_EXIST) {
+                    health_->Failing({Fault::kVanished, ENODEV});
+                    return answer;
+                }
+                if (answer != ERROR_SUCCESS) {
+                    return answer;
+                }
+                ethMacIn_ = request;
             }
-            if (answer != ERROR_SUCCESS) {
-                return answer;
-            }
+            const EthMacValues &counters = ethMac_;
             health_->Answering();
             if (!counters.Has(static_cast<unsigned>(source->ethMac))) {
                 return ERROR_NOT_SUPPORTED;
@@ -157,6 +171,8 @@ private:
             file.Close();
         }
         duplex_.Close();
+        duplexIn_ = 0;
+        ethMacIn_ = 0;
         struct statfs filesystem;
         onSysfs_ = statfs(folder_.c_str(), &filesystem) == 0 && filesystem.f_type == SYSFS_MAGIC;
         fromEthMac_ = 0;
@@ -234,11 +250,17 @@ private:
     }
 
     bool HalfDuplex() {
+        const uint64_t request = CurrentRequest.load(std::memory_order_relaxed);
+        if (request != 0 && request == duplexIn_) {
+            return halfDuplex_;
+        }
         char text[16];
         Fault fault;
         const ssize_t got = ReadKept(&duplex_, "duplex", text, sizeof text, &fault);
         // Unreadable (a link that is down, or none): not half.
-        return got >= 4 && std::memcmp(text, "half", 4) == 0;
+        halfDuplex_ = got >= 4 && std::memcmp(text, "half", 4) == 0;
+        duplexIn_ = request;
+        return halfDuplex_;
     }
 
     DWORD ReadCounter(const StatisticSource &source, size_t index, uint32_t *value) {
@@ -294,9 +316,19 @@ private:
     uint64_t fromEthMac_ = 0;  // bit n: eth-mac attribute n is the source
     KeptFile files_[SourceCount];
     KeptFile duplex_;
+    // What was settled in the request being answered (0: nothing), so that
+    // the statistics of one request check the entry, read the duplex and
+    // ask ethtool once.
+    uint64_t followedIn_ = 0;
+    uint64_t duplexIn_ = 0;
+    bool halfDuplex_ = false;
+    uint64_t ethMacIn_ = 0;
+    EthMacValues ethMac_;
 };
 
 }  // namespace
+
+void SetDeviceRequest(uint64_t request) { CurrentRequest.store(request, std::memory_order_relaxed); }
 
 std::shared_ptr<AdapterDevice> OpenInterfaceAdapter(const std::string &entry,
                                                     const std::string &folder,

@@ -24,6 +24,7 @@
 #include "ethtool_stats.h"
 #include "extension_agent.h"
 #include "../platform/log_listener.h"
+#include "nt/ntroot.h"
 #include "nt/win32.h"
 #include "scoped_fixtures.h"
 
@@ -256,6 +257,48 @@ TEST_F(InterfaceTest, CountersAreReadAtEveryQuery) {
     EXPECT_EQ(Query(device, Late), 0u) << "full duplex now";
 }
 
+// The service names each request it answers: the statistics of one request
+// share one check of the entry, one duplex read and one ethtool answer, and
+// the next request sees every change.
+TEST_F(InterfaceTest, ANamedRequestSharesItsChecksAndTheNextSeesEveryChange) {
+    struct Unnamed {
+        ~Unnamed() { nt::SetDeviceRequest(0); }
+    } unnamed;
+    ethtool_ = Reply({{ETHTOOL_A_STATS_ETH_MAC_6_FCS_ERR, 12},
+                      {ETHTOOL_A_STATS_ETH_MAC_12_TX_INT_ERR, 18}});
+    const std::string folder = MakeInterface(AllFiles, "half");
+    HANDLE device = Open(folder);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+
+    nt::SetDeviceRequest(1);
+    int asked = ethtoolQueries_;
+    EXPECT_EQ(Query(device, Fcs), 12u);
+    EXPECT_EQ(Query(device, MacTransmit), 18u);
+    EXPECT_EQ(Query(device, Late), 4u);
+    EXPECT_EQ(ethtoolQueries_ - asked, 1) << "one ethtool answer for the request";
+
+    ethtool_ = Reply({{ETHTOOL_A_STATS_ETH_MAC_6_FCS_ERR, 13},
+                      {ETHTOOL_A_STATS_ETH_MAC_12_TX_INT_ERR, 19}});
+    std::ofstream(folder + "/statistics/tx_window_errors") << "40\n";
+    std::ofstream(folder + "/statistics/tx_aborted_errors") << "50\n";
+    nt::SetDeviceRequest(2);
+    asked = ethtoolQueries_;
+    EXPECT_EQ(Query(device, Fcs), 13u);
+    EXPECT_EQ(Query(device, MacTransmit), 19u);
+    EXPECT_EQ(Query(device, Late), 40u);
+    EXPECT_EQ(ethtoolQueries_ - asked, 1);
+    std::ofstream(folder + "/duplex") << "full\n";
+    nt::SetDeviceRequest(3);
+    EXPECT_EQ(Query(device, Excessive), 0u) << "full duplex now";
+
+    // No request named: everything is asked again at every query.
+    nt::SetDeviceRequest(0);
+    asked = ethtoolQueries_;
+    EXPECT_EQ(Query(device, Fcs), 13u);
+    EXPECT_EQ(Query(device, MacTransmit), 19u);
+    EXPECT_EQ(ethtoolQueries_ - asked, 2);
+}
+
 TEST_F(InterfaceTest, AVanishedInterface) {
     ethtool_ = Reply({{ETHTOOL_A_STATS_ETH_MAC_6_FCS_ERR, 12}});
     const std::string folder = MakeInterface(AllFiles, "full");
@@ -367,16 +410,28 @@ TEST_F(InterfaceTest, AReplacedInterfaceIsReadAtTheNextQuery) {
              ASSERT_EQ(symlink(other.c_str(), link.c_str()), 0);
          }},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        std::system(("rm -rf '" + folder + "'").c_str());
-        HANDLE device = Open(MakeInterface({{"rx_crc_errors", "5"}}, "full"));
-        ASSERT_NE(device, INVALID_HANDLE_VALUE);
-        ASSERT_EQ(Query(device, Fcs), 5u);
-        c.change("7");
-        EXPECT_EQ(Query(device, Fcs), 7u);
-        c.change("8");
-        EXPECT_EQ(Query(device, Fcs), 8u);
+    // Unnamed queries, and queries each in a request of its own, as the
+    // service asks.
+    struct Unnamed {
+        ~Unnamed() { nt::SetDeviceRequest(0); }
+    } unnamed;
+    uint64_t request = 0;
+    for (const bool named : {false, true}) {
+        for (const auto &c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (named ? ", named requests" : ""));
+            const auto next = [&] { nt::SetDeviceRequest(named ? ++request : 0); };
+            std::system(("rm -rf '" + folder + "'").c_str());
+            next();
+            HANDLE device = Open(MakeInterface({{"rx_crc_errors", "5"}}, "full"));
+            ASSERT_NE(device, INVALID_HANDLE_VALUE);
+            ASSERT_EQ(Query(device, Fcs), 5u);
+            c.change("7");
+            next();
+            EXPECT_EQ(Query(device, Fcs), 7u);
+            c.change("8");
+            next();
+            EXPECT_EQ(Query(device, Fcs), 8u);
+        }
     }
 }
 

@@ -398,6 +398,53 @@ TEST_F(ServiceTest, NetAnswersASecondStartAndUnknownServicesLikeNt) {
 
 // Roots of their own, for services that start, fail or stop on their own.
 
+// An adapter linked to an interface folder: the counters of one request
+// come from the folder the entry leads to, and the next request sees a
+// counter rewritten, the duplex changed and the entry linked elsewhere.
+TEST(LinkedInterfaceServiceTest, EachRequestSeesTheInterfaceAsItIsThen) {
+    TestRoot root;
+    ASSERT_EQ(root.Make(), "");
+    ASSERT_EQ(root.RegisterBothAgents(), "");
+    auto makeInterface = [&](const std::string &name, unsigned base, const char *duplex) {
+        const std::string folder = root.folder() + "/net/" + name;
+        EXPECT_EQ(std::system(("mkdir -p '" + folder + "/statistics'").c_str()), 0);
+        const char *files[] = {"rx_frame_errors", "rx_crc_errors", "tx_window_errors"};
+        for (unsigned i = 0; i < 3; ++i) {
+            servicetest::WriteFile(folder + "/statistics/" + files[i],
+                                   std::to_string(base + i) + "\n");
+        }
+        servicetest::WriteFile(folder + "/duplex", std::string(duplex) + "\n");
+        return folder;
+    };
+    const std::string first = makeInterface("eth0", 100, "half");
+    const std::string second = makeInterface("eth1", 200, "full");
+    const std::string entry = root.root() + "/Device/Vxlnk1";
+    ASSERT_EQ(symlink(first.c_str(), entry.c_str()), 0);
+    const Result start = root.Net({"START", "SNMP"});
+    ASSERT_EQ(start.status, 0) << start.out << start.err << root.Log();
+
+    // Alignment, FCS and late collisions of the one row, in one request.
+    const std::vector<std::string> names = {Obj(Dot3Entry, 2, 1), Obj(Dot3Entry, 3, 1),
+                                            Obj(Dot3Entry, 8, 1)};
+    auto get = [&] { return ParseBindings(root.Client("snmpget", V2, names).out); };
+    auto counters = [&](unsigned alignment, unsigned fcs, unsigned late) {
+        return Bindings({{names[0], "Counter32: " + std::to_string(alignment)},
+                         {names[1], "Counter32: " + std::to_string(fcs)},
+                         {names[2], "Counter32: " + std::to_string(late)}});
+    };
+    EXPECT_EQ(get(), counters(100, 101, 102));
+    servicetest::WriteFile(first + "/statistics/rx_crc_errors", "111\n");
+    EXPECT_EQ(get(), counters(100, 111, 102));
+    servicetest::WriteFile(first + "/duplex", "full\n");
+    EXPECT_EQ(get(), counters(100, 111, 0));
+    const std::string relinked = entry + ".new";
+    ASSERT_EQ(symlink(second.c_str(), relinked.c_str()), 0);
+    ASSERT_EQ(rename(relinked.c_str(), entry.c_str()), 0);
+    EXPECT_EQ(get(), counters(200, 201, 0));
+    servicetest::WriteFile(second + "/duplex", "half\n");
+    EXPECT_EQ(get(), counters(200, 201, 202));
+}
+
 TEST(ServiceInstallTest, InstallRegistersTheServiceOnceAndKeepsTheAgentList) {
     TestRoot root;
     ASSERT_EQ(root.Make(), "");

@@ -8,6 +8,7 @@
 #ifndef NT_NTROOT_H
 #define NT_NTROOT_H
 
+#include <cstdint>
 #include <string>
 
 #define NT_EXPORT __attribute__((visibility("default")))
@@ -19,6 +20,17 @@ NT_EXPORT std::string RootPath();
 
 // The file that stands for the kernel device "\Device\<name>".
 NT_EXPORT std::string DeviceFilePath(const std::string &name);
+
+// Names the SNMP request (one PDU) this process answers from now: an id of
+// its own for each request, never 0; 0 when it answers none (the default).
+// While one request is named, an adapter linked to an interface checks that
+// its Device entry still leads to the interface, reads the duplex and asks
+// ethtool for its eth-mac counters once, on the first statistic the request
+// asks of it, instead of for each statistic: every statistic is still read
+// from the interface, and whatever changed (a relinked entry, a new duplex,
+// a counter) is seen by the next request. With no request named, all of
+// that is done at every query.
+NT_EXPORT void SetDeviceRequest(uint64_t request);
 
 // ---- Trust in a root -------------------------------------------------------
 //
