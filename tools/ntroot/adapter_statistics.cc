@@ -1,42 +1,9 @@
-// The statistics the Ethernet statistics agent asks; see adapter_statistics.h.
+// Counter settings on the command line; see adapter_statistics.h.
 #include "adapter_statistics.h"
 
 #include <cstdio>
-#include <strings.h>
 
 namespace ntroot {
-
-const AdapterStatistic kAdapterStatistics[kAdapterStatisticCount] = {
-    {0x01020101, "alignment", 2, "dot3StatsAlignmentErrors"},
-    {0x0002020D, "fcs", 3, "dot3StatsFCSErrors"},
-    {0x01020102, "single-collisions", 4, "dot3StatsSingleCollisionFrames"},
-    {0x01020103, "multiple-collisions", 5, "dot3StatsMultipleCollisionFrames"},
-    {0x01020205, "sqe", 6, "dot3StatsSQETestErrors"},
-    {0x01020201, "deferred", 7, "dot3StatsDeferredTransmissions"},
-    {0x01020207, "late-collisions", 8, "dot3StatsLateCollisions"},
-    {0x01020202, "excessive-collisions", 9, "dot3StatsExcessiveCollisions"},
-    {0x01020204, "mac-transmit", 10, "dot3StatsInternalMacTransmitErrors"},
-    {0x01020206, "carrier-sense", 11, "dot3StatsCarrierSenseErrors"},
-    {0x01020203, "mac-receive", 16, "dot3StatsInternalMacReceiveErrors"},
-};
-
-const AdapterStatistic *FindAdapterStatistic(uint32_t identifier) {
-    for (const AdapterStatistic &statistic : kAdapterStatistics) {
-        if (statistic.identifier == identifier) {
-            return &statistic;
-        }
-    }
-    return nullptr;
-}
-
-const AdapterStatistic *FindAdapterStatisticByName(const std::string &name) {
-    for (const AdapterStatistic &statistic : kAdapterStatistics) {
-        if (strcasecmp(statistic.name, name.c_str()) == 0) {
-            return &statistic;
-        }
-    }
-    return nullptr;
-}
 
 bool HasNumberShape(const std::string &word) {
     if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
