@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "nt/simulated_adapter_file.h"
+
 namespace ntroot {
 
 bool HasNumberShape(const std::string &word) {
@@ -13,34 +15,11 @@ bool HasNumberShape(const std::string &word) {
 }
 
 bool ParseAdapterNumber(const std::string &word, uint64_t limit, uint64_t *value) {
-    size_t i = 0;
-    uint64_t base = 10;
-    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
-        base = 16;
-        i = 2;
-    }
-    if (i == word.size()) {
+    uint64_t parsed = 0;
+    if (!nt::ParseStatisticNumber(word, &parsed) || parsed > limit) {
         return false;
     }
-    uint64_t result = 0;
-    for (; i < word.size(); ++i) {
-        const char c = word[i];
-        uint64_t digit;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<uint64_t>(c - '0');
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<uint64_t>(c - 'a' + 10);
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<uint64_t>(c - 'A' + 10);
-        } else {
-            return false;
-        }
-        if (digit >= base || result > (limit - digit) / base) {
-            return false;
-        }
-        result = result * base + digit;
-    }
-    *value = result;
+    *value = parsed;
     return true;
 }
 
