@@ -11,6 +11,7 @@
 #include "common/agent.h"
 #include "common/discovery.h"
 #include "common/table.h"
+#include "nt/adapter_statistics.h"
 #include "nt/win32.h"
 
 namespace {
@@ -42,6 +43,26 @@ constexpr DWORD ColumnStatistic[17] = {
     0,
     OID_802_3_RCV_OVERRUN,
 };
+
+// The column table above is the agent's own; it must say what the shared
+// table of statistics says, column for column.
+constexpr bool ColumnsAgreeWithStatistics() {
+    size_t counters = 0;
+    for (DWORD statistic : ColumnStatistic) {
+        counters += statistic != 0 ? 1 : 0;
+    }
+    if (counters != nt::kAdapterStatisticCount) {
+        return false;
+    }
+    for (const nt::AdapterStatistic &entry : nt::kAdapterStatistics) {
+        if (entry.column >= sizeof ColumnStatistic / sizeof ColumnStatistic[0] ||
+            ColumnStatistic[entry.column] != entry.identifier) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(ColumnsAgreeWithStatistics(), "ColumnStatistic disagrees with kAdapterStatistics");
 
 }  // namespace
 

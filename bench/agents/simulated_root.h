@@ -13,13 +13,9 @@
 #include <stdexcept>
 #include <string>
 
-namespace bench {
+#include "nt/adapter_statistics.h"
 
-// The statistics, in the order of the columns that read them.
-constexpr uint32_t AdapterStatistics[] = {
-    0x01020101, 0x0002020D, 0x01020102, 0x01020103, 0x01020205, 0x01020201,
-    0x01020207, 0x01020202, 0x01020204, 0x01020206, 0x01020203,
-};
+namespace bench {
 
 class SimulatedRoot {
 public:
@@ -35,9 +31,9 @@ public:
             std::ofstream file(path_ + "/Device/Vxlnk" + std::to_string(adapter));
             file << "# simulated adapter " << adapter << "\n";
             uint32_t value = 10u * static_cast<uint32_t>(adapter);
-            for (uint32_t statistic : AdapterStatistics) {
+            for (const nt::AdapterStatistic &statistic : nt::kAdapterStatistics) {
                 char line[64];
-                std::snprintf(line, sizeof line, "0x%08X %u\n", statistic, value++);
+                std::snprintf(line, sizeof line, "0x%08X %u\n", statistic.identifier, value++);
                 file << line;
             }
             if (!file) {

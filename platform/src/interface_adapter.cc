@@ -18,6 +18,7 @@
 #include "device_reads.h"
 #include "errors.h"
 #include "ethtool_stats.h"
+#include "nt/adapter_statistics.h"
 #include "simulated_adapter.h"
 #include "nt/ntroot.h"
 
@@ -28,43 +29,8 @@ namespace {
 // The request being answered (see SetDeviceRequest); 0: none.
 std::atomic<uint64_t> CurrentRequest{0};
 
-constexpr int NoAttribute = -1;
-
 // The most a counter file may hold ("18446744073709551615\n" is 21).
 constexpr size_t CounterFileCap = 64;
-
-struct StatisticSource {
-    DWORD statistic;
-    int ethMac;          // ETHTOOL_A_STATS_ETH_MAC_* or NoAttribute
-    const char *file;    // in statistics/, or null
-    bool halfDuplexOnly; // never increments in full duplex
-};
-
-// The NDIS statistics the Ethernet statistics agent asks, and where each
-// comes from on Linux.
-const StatisticSource Sources[] = {
-    {0x01020101, ETHTOOL_A_STATS_ETH_MAC_7_ALIGN_ERR, "rx_frame_errors", false},
-    {0x0002020D, ETHTOOL_A_STATS_ETH_MAC_6_FCS_ERR, "rx_crc_errors", false},
-    {0x01020102, ETHTOOL_A_STATS_ETH_MAC_3_SINGLE_COL, nullptr, true},
-    {0x01020103, ETHTOOL_A_STATS_ETH_MAC_4_MULTI_COL, nullptr, true},
-    {0x01020205, NoAttribute, "tx_heartbeat_errors", true},
-    {0x01020201, ETHTOOL_A_STATS_ETH_MAC_9_TX_DEFER, nullptr, true},
-    {0x01020207, ETHTOOL_A_STATS_ETH_MAC_10_LATE_COL, "tx_window_errors", true},
-    {0x01020202, ETHTOOL_A_STATS_ETH_MAC_11_XS_COL, "tx_aborted_errors", true},
-    {0x01020204, ETHTOOL_A_STATS_ETH_MAC_12_TX_INT_ERR, "tx_fifo_errors", false},
-    {0x01020206, ETHTOOL_A_STATS_ETH_MAC_13_CS_ERR, "tx_carrier_errors", true},
-    {0x01020203, ETHTOOL_A_STATS_ETH_MAC_15_RX_INT_ERR, "rx_fifo_errors", false},
-};
-constexpr size_t SourceCount = sizeof Sources / sizeof Sources[0];
-
-const StatisticSource *FindSource(DWORD statistic) {
-    for (const StatisticSource &source : Sources) {
-        if (source.statistic == statistic) {
-            return &source;
-        }
-    }
-    return nullptr;
-}
 
 std::string Basename(const std::string &path) {
     const size_t slash = path.find_last_of('/');
@@ -96,7 +62,7 @@ public:
     }
 
     DWORD QueryStatistic(DWORD statistic, uint32_t *value) override {
-        const StatisticSource *source = FindSource(statistic);
+        const AdapterStatistic *source = FindAdapterStatistic(statistic);
         if (source == nullptr) {
             return ERROR_NOT_SUPPORTED;
         }
@@ -111,7 +77,7 @@ public:
             }
             followedIn_ = request;
         }
-        if (source->ethMac != NoAttribute && ((fromEthMac_ >> source->ethMac) & 1) != 0) {
+        if (source->ethMac != kNoEthMacAttribute && ((fromEthMac_ >> source->ethMac) & 1) != 0) {
             if (request == 0 || request != ethMacIn_) {
                 ethMacIn_ = 0;
                 const DWORD answer = QueryEthMacValues(ifname_, &ethMac_);
@@ -141,15 +107,15 @@ public:
             health_->Answering();
             return ERROR_NOT_SUPPORTED;
         }
-        return ReadCounter(*source, static_cast<size_t>(source - Sources), value);
+        return ReadCounter(*source, static_cast<size_t>(source - kAdapterStatistics), value);
     }
 
     std::string Describe(DWORD statistic) {
-        const StatisticSource *source = FindSource(statistic);
+        const AdapterStatistic *source = FindAdapterStatistic(statistic);
         if (source == nullptr) {
             return "none";
         }
-        if (source->ethMac != NoAttribute && ((fromEthMac_ >> source->ethMac) & 1) != 0) {
+        if (source->ethMac != kNoEthMacAttribute && ((fromEthMac_ >> source->ethMac) & 1) != 0) {
             return "eth-mac";
         }
         std::string file = source->file != nullptr ? std::string("statistics/") + source->file : "";
@@ -263,7 +229,7 @@ private:
         return halfDuplex_;
     }
 
-    DWORD ReadCounter(const StatisticSource &source, size_t index, uint32_t *value) {
+    DWORD ReadCounter(const AdapterStatistic &source, size_t index, uint32_t *value) {
         char path[64];
         std::snprintf(path, sizeof path, "statistics/%s", source.file);
         char text[CounterFileCap + 1];
@@ -274,20 +240,20 @@ private:
                 // The interface is there without this file: a counter it
                 // does not keep.
                 health_->Answering();
-                health_->StatisticSettled(source.statistic, false);
+                health_->StatisticSettled(source.identifier, false);
                 return ERROR_NOT_SUPPORTED;
             }
             if (fault.kind == Fault::kVanished) {
                 health_->Failing(fault);
             } else {
                 health_->Answering();
-                health_->StatisticFailing(source.statistic, fault, path);
+                health_->StatisticFailing(source.identifier, fault, path);
             }
             return FaultError(fault);
         }
         health_->Answering();
         if (static_cast<size_t>(got) > CounterFileCap) {
-            health_->StatisticFailing(source.statistic, {Fault::kTooLarge, 0}, path);
+            health_->StatisticFailing(source.identifier, {Fault::kTooLarge, 0}, path);
             return FaultError({Fault::kTooLarge, 0});
         }
         size_t length = static_cast<size_t>(got);
@@ -297,10 +263,10 @@ private:
         uint64_t number = 0;
         if (!ParseStatisticNumber(std::string_view(text, length), &number)) {
             Trace("%s/%s: not a counter", folder_.c_str(), path);
-            health_->StatisticFailing(source.statistic, {Fault::kMalformed, 0}, path);
+            health_->StatisticFailing(source.identifier, {Fault::kMalformed, 0}, path);
             return ERROR_INVALID_DATA;
         }
-        health_->StatisticSettled(source.statistic, true);
+        health_->StatisticSettled(source.identifier, true);
         *value = static_cast<uint32_t>(number);  // modulo 2^32, as a Counter32 wraps
         return ERROR_SUCCESS;
     }
@@ -314,7 +280,7 @@ private:
     ino_t inode_ = 0;
     bool onSysfs_ = false;
     uint64_t fromEthMac_ = 0;  // bit n: eth-mac attribute n is the source
-    KeptFile files_[SourceCount];
+    KeptFile files_[kAdapterStatisticCount];
     KeptFile duplex_;
     // What was settled in the request being answered (0: nothing), so that
     // the statistics of one request check the entry, read the duplex and

@@ -30,6 +30,7 @@
 #include <string>
 
 #include "adapter_device.h"
+#include "nt/adapter_statistics.h"
 #include "nt/ntroot.h"
 
 namespace nt {
@@ -41,9 +42,7 @@ std::shared_ptr<AdapterDevice> OpenInterfaceAdapter(const std::string &entry,
                                                     const std::string &folder,
                                                     const std::string &name, DWORD *error);
 
-// Where a statistic comes from, for tools and tests: "eth-mac", a
-// statistics/ file name, "0 (full duplex)" style text, or "none".
-NT_EXPORT std::string DescribeInterfaceSource(const std::string &folder, DWORD statistic);
+// DescribeInterfaceSource, for tools: nt/adapter_statistics.h.
 
 }  // namespace nt
 

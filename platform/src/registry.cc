@@ -1,10 +1,10 @@
 // The registry calls of nt/win32.h over the store (registry_store.h).
 //
-// How the calls share the work: each call first turns its HKEY into a
-// KeyRef (HKEY_LOCAL_MACHINE itself, or an open key from the handle table
-// with the key's id, the registry file it lives in and the access it was
-// opened with), checks its arguments and the handle's access, and only then
-// begins one transaction, in which it checks that the key still exists
+// How the calls share the work (KeyCall): each call first turns its HKEY
+// into a KeyRef (HKEY_LOCAL_MACHINE itself, or an open key from the handle
+// table with the key's id, the registry file it lives in and the access it
+// was opened with), checks its arguments and the handle's access, and only
+// then begins one transaction, in which it checks that the key still exists
 // (ERROR_KEY_DELETED otherwise) and does its work. Writes commit at the end,
 // whole; reads end with the transaction.
 //
@@ -24,6 +24,7 @@
 // name at most 16383. Only HKEY_LOCAL_MACHINE is kept: every other
 // predefined key is ERROR_INVALID_HANDLE, as an unknown handle is.
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,40 @@ DWORD Begin(const RegistryTransaction &tx, const KeyRef &ref) {
     return row ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
+// The opening every call shares, in the order that decides which error a
+// call reports when several apply: the handle (ERROR_INVALID_HANDLE), then
+// the call's own arguments (argumentError, checked by the caller
+// beforehand), then the handle's access (rights, 0 when the call checks
+// none here), then one transaction, in which the key must still exist.
+// status() is the first of these that failed; the transaction lasts as long
+// as the KeyCall.
+class KeyCall {
+public:
+    KeyCall(HKEY key, DWORD argumentError, REGSAM rights, RegistryTransaction::Intent intent) {
+        status_ = ResolveHandle(key, &ref_);
+        if (status_ == ERROR_SUCCESS) {
+            status_ = argumentError;
+        }
+        if (status_ == ERROR_SUCCESS && rights != 0 && !Allows(ref_, rights)) {
+            status_ = ERROR_ACCESS_DENIED;
+        }
+        if (status_ == ERROR_SUCCESS) {
+            tx_.emplace(intent);
+            status_ = Begin(*tx_, ref_);
+        }
+    }
+
+    DWORD status() const { return status_; }
+    const KeyRef &ref() const { return ref_; }
+    // Only when status() is ERROR_SUCCESS.
+    RegistryTransaction &tx() { return *tx_; }
+
+private:
+    KeyRef ref_;
+    std::optional<RegistryTransaction> tx_;
+    DWORD status_ = ERROR_SUCCESS;
+};
+
 // Follows names down from key start. *id is the last key found; *found is
 // how many names were found (all of them on ERROR_SUCCESS).
 DWORD Walk(const RegistryTransaction &tx, int64_t start, const std::vector<std::string> &names,
@@ -229,6 +264,20 @@ DWORD CopyValue(const RegistryStatement &row, int typeColumn, int dataColumn, LP
     return result;
 }
 
+// Steps select, an enumeration of key's values or subkeys (the key bound to
+// ?1, the offset to ?2), to its index-th row; ERROR_NO_MORE_ITEMS past the
+// last.
+DWORD StepToIndex(RegistryStatement &select, int64_t key, DWORD index) {
+    select.Bind(1, key);
+    select.Bind(2, index);
+    bool row = false;
+    const DWORD error = select.Step(&row);
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    return row ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS;
+}
+
 // Deletes every value and subkey of key id, and the key itself unless
 // keepKey.
 DWORD DeleteTree(const RegistryTransaction &tx, int64_t id, bool keepKey) {
@@ -271,29 +320,19 @@ DWORD ParentOf(const RegistryTransaction &tx, int64_t id, int64_t *parent) {
 // tree, else only when it has no subkeys. A NULL subKey for a tree keeps
 // the key itself and deletes what is in it.
 DWORD DeleteKey(HKEY key, LPCSTR subKey, bool tree) {
-    KeyRef ref;
-    DWORD error = ResolveHandle(key, &ref);
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (subKey == nullptr && !tree) {
-        return ERROR_INVALID_PARAMETER;
-    }
     std::vector<std::string> names;
-    error = SplitKeyPath(subKey, &names);
+    const DWORD arguments = subKey == nullptr && !tree ? ERROR_INVALID_PARAMETER
+                                                       : SplitKeyPath(subKey, &names);
+    KeyCall call(key, arguments, KEY_SET_VALUE | KEY_CREATE_SUB_KEY,
+                 RegistryTransaction::Intent::kWrite);
+    DWORD error = call.status();
     if (error != ERROR_SUCCESS) {
         return error;
     }
-    if (!Allows(ref, KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    RegistryTransaction tx(RegistryTransaction::Intent::kWrite);
-    error = Begin(tx, ref);
+    RegistryTransaction &tx = call.tx();
     int64_t id = 0;
     size_t found = 0;
-    if (error == ERROR_SUCCESS) {
-        error = Walk(tx, ref.id, names, &id, &found);
-    }
+    error = Walk(tx, call.ref().id, names, &id, &found);
     const bool keepKey = subKey == nullptr;
     if (error == ERROR_SUCCESS && id == kRegistryRootKey) {
         error = ERROR_ACCESS_DENIED;
@@ -332,25 +371,17 @@ extern "C" LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    KeyRef ref;
-    DWORD error = ResolveHandle(key, &ref);
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
     std::vector<std::string> names;
-    error = SplitKeyPath(subKey, &names);
-    if (error != ERROR_SUCCESS) {
-        return error;
+    const DWORD arguments = SplitKeyPath(subKey, &names);
+    KeyCall call(key, arguments, 0, RegistryTransaction::Intent::kRead);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.status();
     }
-    RegistryTransaction tx(RegistryTransaction::Intent::kRead);
-    error = Begin(tx, ref);
     int64_t id = 0;
     size_t found = 0;
+    const DWORD error = Walk(call.tx(), call.ref().id, names, &id, &found);
     if (error == ERROR_SUCCESS) {
-        error = Walk(tx, ref.id, names, &id, &found);
-    }
-    if (error == ERROR_SUCCESS) {
-        *result = NewHandle(id, tx.registry_id(), access);
+        *result = NewHandle(id, call.tx().registry_id(), access);
     }
     return error;
 }
@@ -363,30 +394,23 @@ extern "C" LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPS
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    KeyRef ref;
-    DWORD error = ResolveHandle(key, &ref);
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
     // Only lasting keys are kept: no volatile keys, no links.
-    if (subKey == nullptr || options != REG_OPTION_NON_VOLATILE) {
-        return ERROR_INVALID_PARAMETER;
-    }
     std::vector<std::string> names;
-    error = SplitKeyPath(subKey, &names);
-    if (error != ERROR_SUCCESS) {
-        return error;
+    const DWORD arguments = subKey == nullptr || options != REG_OPTION_NON_VOLATILE
+                                ? ERROR_INVALID_PARAMETER
+                                : SplitKeyPath(subKey, &names);
+    // KEY_CREATE_SUB_KEY is asked only when a key is created, below.
+    KeyCall call(key, arguments, 0, RegistryTransaction::Intent::kWrite);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.status();
     }
-    RegistryTransaction tx(RegistryTransaction::Intent::kWrite);
-    error = Begin(tx, ref);
+    RegistryTransaction &tx = call.tx();
     int64_t id = 0;
     size_t found = 0;
-    if (error == ERROR_SUCCESS) {
-        error = Walk(tx, ref.id, names, &id, &found);
-    }
+    DWORD error = Walk(tx, call.ref().id, names, &id, &found);
     const bool creating = error == ERROR_FILE_NOT_FOUND;
     if (creating) {
-        error = Allows(ref, KEY_CREATE_SUB_KEY) ? Touch(tx, id) : ERROR_ACCESS_DENIED;
+        error = Allows(call.ref(), KEY_CREATE_SUB_KEY) ? Touch(tx, id) : ERROR_ACCESS_DENIED;
         RegistryStatement insert = tx.Statement(
             "INSERT INTO keys(parent, name, last_write) VALUES(?1, ?2, ?3) RETURNING id");
         for (size_t i = found; i < names.size() && error == ERROR_SUCCESS; ++i) {
@@ -418,71 +442,49 @@ extern "C" LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPS
 
 extern "C" LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type,
                                const BYTE *data, DWORD size) {
-    KeyRef ref;
-    DWORD error = ResolveHandle(key, &ref);
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
     std::string name;
-    error = ValueName(valueName, &name);
-    if (error != ERROR_SUCCESS) {
-        return error;
+    DWORD arguments = ValueName(valueName, &name);
+    if (arguments == ERROR_SUCCESS && data == nullptr && size != 0) {
+        arguments = ERROR_INVALID_PARAMETER;
     }
-    if (data == nullptr && size != 0) {
-        return ERROR_INVALID_PARAMETER;
+    KeyCall call(key, arguments, KEY_SET_VALUE, RegistryTransaction::Intent::kWrite);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.status();
     }
-    if (!Allows(ref, KEY_SET_VALUE)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    RegistryTransaction tx(RegistryTransaction::Intent::kWrite);
-    error = Begin(tx, ref);
+    RegistryTransaction &tx = call.tx();
+    // An existing value keeps its name's case and its place in the
+    // enumeration order.
+    RegistryStatement upsert = tx.Statement(
+        "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
+        "  ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+    upsert.Bind(1, call.ref().id);
+    upsert.BindText(2, name);
+    upsert.Bind(3, type);
+    upsert.BindBlob(4, data, size);
+    DWORD error = upsert.Run();
     if (error == ERROR_SUCCESS) {
-        // An existing value keeps its name's case and its place in the
-        // enumeration order.
-        RegistryStatement upsert = tx.Statement(
-            "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
-            "  ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
-        upsert.Bind(1, ref.id);
-        upsert.BindText(2, name);
-        upsert.Bind(3, type);
-        upsert.BindBlob(4, data, size);
-        error = upsert.Run();
-    }
-    if (error == ERROR_SUCCESS) {
-        error = Touch(tx, ref.id);
+        error = Touch(tx, call.ref().id);
     }
     return error == ERROR_SUCCESS ? tx.Commit() : error;
 }
 
 extern "C" LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                                  BYTE *data, LPDWORD size) {
-    KeyRef ref;
-    DWORD error = ResolveHandle(key, &ref);
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
     std::string name;
-    error = ValueName(valueName, &name);
-    if (error != ERROR_SUCCESS) {
-        return error;
+    DWORD arguments = ValueName(valueName, &name);
+    if (arguments == ERROR_SUCCESS && (reserved != nullptr || (data != nullptr && size == nullptr))) {
+        arguments = ERROR_INVALID_PARAMETER;
     }
-    if (reserved != nullptr || (data != nullptr && size == nullptr)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (!Allows(ref, KEY_QUERY_VALUE)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    RegistryTransaction tx(RegistryTransaction::Intent::kRead);
-    error = Begin(tx, ref);
-    if (error != ERROR_SUCCESS) {
-        return error;
+    KeyCall call(key, arguments, KEY_QUERY_VALUE, RegistryTransaction::Intent::kRead);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.status();
     }
     RegistryStatement select =
-        tx.Statement("SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
-    select.Bind(1, ref.id);
+        call.tx().Statement("SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
+    select.Bind(1, call.ref().id);
     select.BindText(2, name);
     bool row = false;
-    error = select.Step(&row);
+    const DWORD error = select.Step(&row);
     if (error != ERROR_SUCCESS) {
         return error;
     }
@@ -494,35 +496,19 @@ extern "C" LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, L
 
 extern "C" LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize,
                               LPDWORD reserved, LPDWORD type, BYTE *data, LPDWORD dataSize) {
-    KeyRef ref;
-    DWORD error = ResolveHandle(key, &ref);
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (valueName == nullptr || valueNameSize == nullptr || reserved != nullptr ||
-        (data != nullptr && dataSize == nullptr)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (!Allows(ref, KEY_QUERY_VALUE)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    RegistryTransaction tx(RegistryTransaction::Intent::kRead);
-    error = Begin(tx, ref);
-    if (error != ERROR_SUCCESS) {
-        return error;
+    const bool badArguments = valueName == nullptr || valueNameSize == nullptr ||
+                              reserved != nullptr || (data != nullptr && dataSize == nullptr);
+    KeyCall call(key, badArguments ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS, KEY_QUERY_VALUE,
+                 RegistryTransaction::Intent::kRead);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.status();
     }
     // Values come in the order they were first set, as on NT.
-    RegistryStatement select = tx.Statement(
+    RegistryStatement select = call.tx().Statement(
         "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
-    select.Bind(1, ref.id);
-    select.Bind(2, index);
-    bool row = false;
-    error = select.Step(&row);
+    DWORD error = StepToIndex(select, call.ref().id, index);
     if (error != ERROR_SUCCESS) {
         return error;
-    }
-    if (!row) {
-        return ERROR_NO_MORE_ITEMS;
     }
     const std::string name = select.Text(0);
     if (*valueNameSize <= name.size()) {
@@ -542,36 +528,20 @@ extern "C" LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD va
 extern "C" LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize,
                               LPDWORD reserved, LPSTR keyClass, LPDWORD classSize,
                               PFILETIME lastWriteTime) {
-    KeyRef ref;
-    DWORD error = ResolveHandle(key, &ref);
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
-    if (name == nullptr || nameSize == nullptr || reserved != nullptr ||
-        (keyClass != nullptr && classSize == nullptr)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (!Allows(ref, KEY_ENUMERATE_SUB_KEYS)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    RegistryTransaction tx(RegistryTransaction::Intent::kRead);
-    error = Begin(tx, ref);
-    if (error != ERROR_SUCCESS) {
-        return error;
+    const bool badArguments = name == nullptr || nameSize == nullptr || reserved != nullptr ||
+                              (keyClass != nullptr && classSize == nullptr);
+    KeyCall call(key, badArguments ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS,
+                 KEY_ENUMERATE_SUB_KEYS, RegistryTransaction::Intent::kRead);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.status();
     }
     // Subkeys come sorted by their names in capitals, as on NT.
-    RegistryStatement select = tx.Statement(
+    RegistryStatement select = call.tx().Statement(
         "SELECT name, last_write FROM keys WHERE parent = ?1"
         "  ORDER BY upper(name), name LIMIT 1 OFFSET ?2");
-    select.Bind(1, ref.id);
-    select.Bind(2, index);
-    bool row = false;
-    error = select.Step(&row);
+    DWORD error = StepToIndex(select, call.ref().id, index);
     if (error != ERROR_SUCCESS) {
         return error;
-    }
-    if (!row) {
-        return ERROR_NO_MORE_ITEMS;
     }
     // Keys have no class here: it is always empty.
     if (keyClass != nullptr && *classSize == 0) {
@@ -594,34 +564,24 @@ extern "C" LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSiz
 }
 
 extern "C" LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
-    KeyRef ref;
-    DWORD error = ResolveHandle(key, &ref);
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
     std::string name;
-    error = ValueName(valueName, &name);
-    if (error != ERROR_SUCCESS) {
-        return error;
+    const DWORD arguments = ValueName(valueName, &name);
+    KeyCall call(key, arguments, KEY_SET_VALUE, RegistryTransaction::Intent::kWrite);
+    if (call.status() != ERROR_SUCCESS) {
+        return call.status();
     }
-    if (!Allows(ref, KEY_SET_VALUE)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    RegistryTransaction tx(RegistryTransaction::Intent::kWrite);
-    error = Begin(tx, ref);
+    RegistryTransaction &tx = call.tx();
+    RegistryStatement remove =
+        tx.Statement("DELETE FROM vals WHERE key = ?1 AND name = ?2 RETURNING 1");
+    remove.Bind(1, call.ref().id);
+    remove.BindText(2, name);
+    bool row = false;
+    DWORD error = remove.Step(&row);
     if (error == ERROR_SUCCESS) {
-        RegistryStatement remove =
-            tx.Statement("DELETE FROM vals WHERE key = ?1 AND name = ?2 RETURNING 1");
-        remove.Bind(1, ref.id);
-        remove.BindText(2, name);
-        bool row = false;
-        error = remove.Step(&row);
-        if (error == ERROR_SUCCESS) {
-            error = row ? remove.Run() : ERROR_FILE_NOT_FOUND;
-        }
+        error = row ? remove.Run() : ERROR_FILE_NOT_FOUND;
     }
     if (error == ERROR_SUCCESS) {
-        error = Touch(tx, ref.id);
+        error = Touch(tx, call.ref().id);
     }
     return error == ERROR_SUCCESS ? tx.Commit() : error;
 }

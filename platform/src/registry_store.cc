@@ -401,7 +401,7 @@ void RegistryStatement::Bind(int index, int64_t number) {
 void RegistryStatement::BindText(int index, const std::string &text) {
     if (statement_ != nullptr) {
         Check(sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
-                                SQLITE_STATIC),
+                                SQLITE_TRANSIENT),
               "sqlite3_bind_text");
     }
 }
@@ -417,7 +417,7 @@ void RegistryStatement::BindBlob(int index, const void *data, size_t size) {
     // A null pointer would bind NULL rather than an empty value.
     static const char kNothing = 0;
     Check(sqlite3_bind_blob(statement_, index, size != 0 ? data : &kNothing,
-                            static_cast<int>(size), SQLITE_STATIC),
+                            static_cast<int>(size), SQLITE_TRANSIENT),
           "sqlite3_bind_blob");
 }
 

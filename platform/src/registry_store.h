@@ -58,7 +58,8 @@ public:
     RegistryStatement &operator=(const RegistryStatement &) = delete;
 
     void Bind(int index, int64_t number);
-    // The bytes must live until the statement is done.
+    // The statement binds its own copy of the bytes, so the caller's may go
+    // at once (a temporary string is fine).
     void BindText(int index, const std::string &text);
     void BindBlob(int index, const void *data, size_t size);
 

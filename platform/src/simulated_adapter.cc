@@ -74,62 +74,67 @@ bool ParseCounterValue(std::string_view text, uint32_t *value) {
     return true;
 }
 
+bool NextSimulatedFileLine(std::string_view text, size_t *position, SimulatedFileLine *line) {
+    size_t at = *position;
+    if (at >= text.size()) {
+        return false;
+    }
+    size_t end = at;
+    while (end < text.size() && !IsLineEnd(text[end])) {
+        ++end;
+    }
+    size_t next = end;
+    if (next < text.size()) {
+        // CRLF is one line end.
+        next += text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n' ? 2 : 1;
+    }
+    size_t content = at;
+    while (content < end && text[content] != '#') {
+        ++content;
+    }
+    ++line->number;
+    line->begin = at;
+    line->end = end;
+    line->next = next;
+    line->wordCount = 0;
+    line->words[0] = line->words[1] = std::string_view();
+    line->wordsEnd = at;
+    for (size_t i = at; i < content;) {
+        while (i < content && IsBlank(text[i])) {
+            ++i;
+        }
+        size_t j = i;
+        while (j < content && !IsBlank(text[j])) {
+            ++j;
+        }
+        if (j > i) {
+            if (line->wordCount < 2) {
+                line->words[line->wordCount] = text.substr(i, j - i);
+            }
+            ++line->wordCount;
+            line->wordsEnd = j;
+        }
+        i = j;
+    }
+    *position = next;
+    return true;
+}
+
 DWORD FindStatistic(std::string_view text, DWORD statistic, uint32_t *value, size_t *badLine) {
     DWORD answer = ERROR_NOT_SUPPORTED;
-    const char *at = text.data();
-    const char *const end = at + text.size();
-    size_t lineNumber = 0;
-    bool afterCr = false;  // a LF right after a CR ends no further line
-    while (at < end) {
-        if (*at == '\n' && afterCr) {
-            afterCr = false;
-            ++at;
-            continue;
-        }
-        ++lineNumber;
-        const char *lineEnd = at;
-        while (lineEnd < end && !IsLineEnd(*lineEnd)) {
-            ++lineEnd;
-        }
-        const char *const next = lineEnd < end ? lineEnd + 1 : end;
-        afterCr = lineEnd < end && *lineEnd == '\r';
-        for (const char *hash = at; hash < lineEnd; ++hash) {
-            if (*hash == '#') {
-                lineEnd = hash;
-                break;
-            }
-        }
-        // The white-space separated words of the line: the first two, and
-        // how many there are.
-        std::string_view words[2];
-        size_t count = 0;
-        for (const char *i = at; i < lineEnd;) {
-            while (i < lineEnd && IsBlank(*i)) {
-                ++i;
-            }
-            const char *j = i;
-            while (j < lineEnd && !IsBlank(*j)) {
-                ++j;
-            }
-            if (j > i) {
-                if (count < 2) {
-                    words[count] = std::string_view(i, static_cast<size_t>(j - i));
-                }
-                ++count;
-            }
-            i = j;
-        }
-        at = next;
+    SimulatedFileLine line;
+    size_t position = 0;
+    while (NextSimulatedFileLine(text, &position, &line)) {
         uint64_t identifier = 0;
-        if (count == 0 || !ParseStatisticNumber(words[0], &identifier) ||
+        if (line.wordCount == 0 || !ParseStatisticNumber(line.words[0], &identifier) ||
             identifier != statistic) {
             continue;
         }
         uint32_t number = 0;
-        if (count != 2 || !ParseCounterValue(words[1], &number)) {
+        if (line.wordCount != 2 || !ParseCounterValue(line.words[1], &number)) {
             answer = ERROR_INVALID_DATA;
             if (badLine != nullptr) {
-                *badLine = lineNumber;
+                *badLine = line.number;
             }
         } else {
             answer = ERROR_SUCCESS;

@@ -1,12 +1,7 @@
 // Simulated adapters: a regular file in the NT root's Device folder that
 // stands for an adapter's driver.
 //
-// The file lists the driver's statistics, one a line: the NDIS statistic
-// identifier, then its value, each in decimal or in hexadecimal with 0x,
-// separated by white space ("0x0002020D 5"). A line ends at LF, CR or CRLF;
-// '#' starts a comment; blank lines are allowed. A value larger than 32 bits
-// is taken modulo 2^32, as a Counter32 wraps. When a statistic is listed
-// more than once, its last line counts.
+// The file's format and its parser: nt/simulated_adapter_file.h.
 //
 // The file is read at every query, so it may be changed while a service
 // reads it: rewritten in place, renamed over or removed, the next query
@@ -23,18 +18,10 @@
 #include <string_view>
 
 #include "adapter_device.h"
+#include "nt/simulated_adapter_file.h"
 #include "nt/wintypes.h"
 
 namespace nt {
-
-// Parses a number as the file writes it; false for anything else,
-// including a number that does not fit in 64 bits (an identifier must be
-// exact).
-bool ParseStatisticNumber(std::string_view text, uint64_t *value);
-
-// Parses a statistic's value as the file writes it, modulo 2^32 whatever
-// its length, as a Counter32 wraps; false when it is not a number.
-bool ParseCounterValue(std::string_view text, uint32_t *value);
 
 // The statistic's value from the file's text: ERROR_SUCCESS with *value;
 // ERROR_NOT_SUPPORTED when no line names it; ERROR_INVALID_DATA when the

@@ -3,9 +3,7 @@
 
 #include <cstring>
 
-const DWORD AllStatistics[11] = {0x01020101, 0x0002020D, 0x01020102, 0x01020103,
-                                 0x01020205, 0x01020201, 0x01020207, 0x01020202,
-                                 0x01020204, 0x01020206, 0x01020203};
+#include "nt/adapter_statistics.h"
 
 std::string DeviceName(int position) {
     static const char *const families[3] = {"\\Device\\Vxlnk", "\\Device\\Vxpci",
@@ -37,7 +35,8 @@ void AgentTest::TearDown() {
 void AgentTest::AddAdapters(std::initializer_list<int> positions) {
     for (int position : positions) {
         fake::Device &device = fake::P().devices[DeviceName(position)];
-        for (DWORD statistic : AllStatistics) {
+        for (const nt::AdapterStatistic &entry : nt::kAdapterStatistics) {
+            const DWORD statistic = entry.identifier;
             device.statistics[statistic] = 100 * static_cast<DWORD>(position) + (statistic & 0xFF);
         }
     }

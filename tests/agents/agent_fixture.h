@@ -24,9 +24,6 @@ BOOL SnmpExtensionTrap(AsnObjectIdentifier *, AsnInteger *, AsnInteger *, AsnTim
 
 using Arcs = std::vector<UINT>;
 
-// The NDIS statistics every simulated driver answers by default.
-extern const DWORD AllStatistics[11];
-
 // Kernel device name of position p (1-based) of the probe list.
 std::string DeviceName(int position);
 

@@ -4,29 +4,26 @@
 
 #include "agent_fixture.h"
 #include "ethstat/ethstat.h"
+#include "nt/adapter_statistics.h"
 
 namespace {
 
 using EthstatTest = AgentTest;
 
 // The NDIS statistic behind each counter column.
-const std::map<UINT, DWORD> CounterStatistic = {
-    {2, 0x01020101}, {3, 0x0002020D}, {4, 0x01020102},  {5, 0x01020103},
-    {6, 0x01020205}, {7, 0x01020201}, {8, 0x01020207},  {9, 0x01020202},
-    {10, 0x01020204}, {11, 0x01020206}, {16, 0x01020203},
-};
+DWORD CounterStatistic(UINT column) {
+    for (const nt::AdapterStatistic &statistic : nt::kAdapterStatistics) {
+        if (statistic.column == column) {
+            return statistic.identifier;
+        }
+    }
+    ADD_FAILURE() << "no statistic feeds column " << column;
+    return 0;
+}
 
 TEST_F(EthstatTest, EachCounterColumnAsksItsStatistic) {
     InitWithAdapters(2);
-    const struct {
-        UINT column;
-        DWORD statistic;
-    } columns[] = {
-        {2, 0x01020101}, {3, 0x0002020D}, {4, 0x01020102},  {5, 0x01020103},
-        {6, 0x01020205}, {7, 0x01020201}, {8, 0x01020207},  {9, 0x01020202},
-        {10, 0x01020204}, {11, 0x01020206}, {16, 0x01020203},
-    };
-    for (const auto &c : columns) {
+    for (const nt::AdapterStatistic &c : nt::kAdapterStatistics) {
         for (UINT row : {1u, 2u}) {
             SCOPED_TRACE(std::to_string(c.column) + "." + std::to_string(row));
             fake::P().ioctls.clear();
@@ -34,12 +31,12 @@ TEST_F(EthstatTest, EachCounterColumnAsksItsStatistic) {
             EXPECT_TRUE(request.Run(ASN_RFC1157_GETREQUEST));
             EXPECT_EQ(request.errorStatus, SNMP_ERRORSTATUS_NOERROR);
             EXPECT_EQ(request.list[0].value.asnType, ASN_RFC1155_COUNTER);
-            EXPECT_EQ(request.list[0].value.asnValue.counter, 100 * row + (c.statistic & 0xFF));
+            EXPECT_EQ(request.list[0].value.asnValue.counter, 100 * row + (c.identifier & 0xFF));
             ASSERT_EQ(fake::P().ioctls.size(), 1u);
             const fake::IoctlCall &call = fake::P().ioctls[0];
             EXPECT_EQ(call.device, AdapterTable[row - 1].handle);
             EXPECT_EQ(call.code, 0x00170002u);
-            EXPECT_EQ(call.statistic, c.statistic);
+            EXPECT_EQ(call.statistic, c.identifier);
             EXPECT_EQ(call.inSize, 4u);
             EXPECT_EQ(call.outSize, 4u);
             EXPECT_FALSE(call.overlapped);
@@ -131,7 +128,7 @@ TEST_F(EthstatTest, WalksPassOverCellsWhoseDriverFails) {
         InitWithAdapters(c.adapters);
         for (const Cell &cell : c.failing) {
             fake::P().devices[DeviceName(static_cast<int>(cell.second))].statistics.erase(
-                CounterStatistic.at(cell.first));
+                CounterStatistic(cell.first));
         }
         std::vector<Cell> expected;
         for (UINT column : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 13u, 16u}) {

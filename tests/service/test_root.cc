@@ -15,18 +15,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "nt/adapter_statistics.h"
 #include "nt/win32.h"
 #include "service_state.h"
 
 namespace servicetest {
 
 const std::string BinDir = BIN_DIR;
-
-const StatisticColumn Statistics[11] = {
-    {0x01020101, 2},  {0x0002020D, 3},  {0x01020102, 4}, {0x01020103, 5},
-    {0x01020205, 6},  {0x01020201, 7},  {0x01020207, 8}, {0x01020202, 9},
-    {0x01020204, 10}, {0x01020206, 11}, {0x01020203, 16},
-};
 
 namespace {
 
@@ -204,9 +199,9 @@ std::string TestRoot::RegisterBothAgents() {
 
 void TestRoot::AddAdapter(const std::string &name, unsigned base) {
     std::string text = "# simulated adapter " + name + "\n";
-    for (const StatisticColumn &statistic : Statistics) {
+    for (const nt::AdapterStatistic &statistic : nt::kAdapterStatistics) {
         char line[64];
-        std::snprintf(line, sizeof line, "0x%08X %u\n", statistic.statistic,
+        std::snprintf(line, sizeof line, "0x%08X %u\n", statistic.identifier,
                       base + statistic.column);
         text += line;
     }

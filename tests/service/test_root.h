@@ -16,14 +16,6 @@ namespace servicetest {
 
 extern const std::string BinDir;
 
-// The eleven NDIS statistics a simulated adapter lists, in dot3StatsTable
-// column order, with their columns.
-struct StatisticColumn {
-    unsigned statistic;
-    unsigned column;
-};
-extern const StatisticColumn Statistics[11];
-
 class TestRoot {
 public:
     TestRoot();  // a fresh temporary folder; nothing in it yet

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "device_entries.h"
 #include "simulated_file.h"
 
 namespace ntroot {
@@ -49,12 +50,45 @@ TEST(SimulatedFile, AnEditTouchesOnlyTheLinesOfTheStatisticsSet) {
         {"an identifier beyond 64 bits names nothing", "0x10000000000000000002020D 1\n",
          {Set(0x0002020D, 3)}, "0x10000000000000000002020D 1\n" + fcsLine + "\n", 1},
         {"an identifier the agent never asks", "\n", {Set(0x00020101, 7)}, "\n0x00020101 7\n", 1},
+        // A CR alone ends a line, as the platform reads it: the edit of one
+        // such line leaves the next one whole.
+        {"lines ending in CR alone stay apart", "0x01020101 1\r0x0002020D 5\r",
+         {Set(0x01020101, 7)}, "0x01020101 7\r0x0002020D 5\r", 0},
+        {"every CR-ended line of the statistic", "0x0002020D 1\r0x0002020D 2",
+         {Set(0x0002020D, 3)}, "0x0002020D 3\r0x0002020D 3", 0},
+        {"appended after a last line ending in CR", "# c\r", {Set(0x0002020D, 3)},
+         "# c\r" + fcsLine + "\n", 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         size_t appended = 99;
         EXPECT_EQ(EditSimulatedFile(c.text, c.settings, &appended), c.edited);
         EXPECT_EQ(appended, c.appended);
+    }
+}
+
+TEST(SimulatedFile, StatisticsCountedAsThePlatformReadsTheLines) {
+    const struct {
+        const char *what;
+        std::string text;
+        size_t statistics;
+        size_t malformed;
+    } cases[] = {
+        {"empty", "", 0, 0},
+        {"comments and blank lines", "# a\n\n  \t# 0x0002020D 1\n", 0, 0},
+        {"one statistic twice, spelt two ways", "0x0002020D 1\n131597 2\n", 1, 0},
+        {"CRLF, CR and LF line ends", "0x0002020D 1\r\n0x01020101 2\r0x01020102 3\n", 3, 0},
+        {"a value of any length", "0x0002020D 0xFFFFFFFFFFFFFFFFFFFF\n", 1, 0},
+        {"malformed lines", "0x0002020D\n0x0002020D 1 2\nfcs 1\n0x0002020D -1\n", 0, 4},
+        {"an identifier beyond 32 bits", "0x100000000 1\n", 0, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        size_t statistics = 99;
+        size_t malformed = 99;
+        CountStatistics(c.text, &statistics, &malformed);
+        EXPECT_EQ(statistics, c.statistics);
+        EXPECT_EQ(malformed, c.malformed);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "extension_agent.h"
+#include "nt/adapter_statistics.h"
 
 namespace {
 
@@ -38,12 +39,17 @@ const char Usage[] =
 // Column names of the tables our agents serve, for the grid.
 const std::map<Oid, std::vector<const char *>> ColumnNames = {
     {{1, 3, 6, 1, 2, 1, 10, 7, 2, 1},
-     {"", "dot3StatsIndex", "dot3StatsAlignmentErrors", "dot3StatsFCSErrors",
-      "dot3StatsSingleCollisionFrames", "dot3StatsMultipleCollisionFrames",
-      "dot3StatsSQETestErrors", "dot3StatsDeferredTransmissions", "dot3StatsLateCollisions",
-      "dot3StatsExcessiveCollisions", "dot3StatsInternalMacTransmitErrors",
-      "dot3StatsCarrierSenseErrors", "", "dot3StatsFrameTooLongs", "", "",
-      "dot3StatsInternalMacReceiveErrors", "dot3StatsEtherChipSet"}},
+     [] {
+         // The counters' names come with the statistics behind them.
+         std::vector<const char *> names(18, "");
+         names[1] = "dot3StatsIndex";
+         for (const nt::AdapterStatistic &statistic : nt::kAdapterStatistics) {
+             names[statistic.column] = statistic.columnName;
+         }
+         names[13] = "dot3StatsFrameTooLongs";
+         names[17] = "dot3StatsEtherChipSet";
+         return names;
+     }()},
     {{1, 3, 6, 1, 2, 1, 25, 3, 2, 1},
      {"", "hrDeviceIndex", "hrDeviceType", "hrDeviceDescr", "hrDeviceID", "hrDeviceStatus",
       "hrDeviceErrors"}},

@@ -1,42 +1,11 @@
-// The statistics the Ethernet statistics agent asks; see adapter_statistics.h.
+// Counter settings on the command line; see adapter_statistics.h.
 #include "adapter_statistics.h"
 
 #include <cstdio>
-#include <strings.h>
+
+#include "nt/simulated_adapter_file.h"
 
 namespace ntroot {
-
-const AdapterStatistic kAdapterStatistics[kAdapterStatisticCount] = {
-    {0x01020101, "alignment", 2, "dot3StatsAlignmentErrors"},
-    {0x0002020D, "fcs", 3, "dot3StatsFCSErrors"},
-    {0x01020102, "single-collisions", 4, "dot3StatsSingleCollisionFrames"},
-    {0x01020103, "multiple-collisions", 5, "dot3StatsMultipleCollisionFrames"},
-    {0x01020205, "sqe", 6, "dot3StatsSQETestErrors"},
-    {0x01020201, "deferred", 7, "dot3StatsDeferredTransmissions"},
-    {0x01020207, "late-collisions", 8, "dot3StatsLateCollisions"},
-    {0x01020202, "excessive-collisions", 9, "dot3StatsExcessiveCollisions"},
-    {0x01020204, "mac-transmit", 10, "dot3StatsInternalMacTransmitErrors"},
-    {0x01020206, "carrier-sense", 11, "dot3StatsCarrierSenseErrors"},
-    {0x01020203, "mac-receive", 16, "dot3StatsInternalMacReceiveErrors"},
-};
-
-const AdapterStatistic *FindAdapterStatistic(uint32_t identifier) {
-    for (const AdapterStatistic &statistic : kAdapterStatistics) {
-        if (statistic.identifier == identifier) {
-            return &statistic;
-        }
-    }
-    return nullptr;
-}
-
-const AdapterStatistic *FindAdapterStatisticByName(const std::string &name) {
-    for (const AdapterStatistic &statistic : kAdapterStatistics) {
-        if (strcasecmp(statistic.name, name.c_str()) == 0) {
-            return &statistic;
-        }
-    }
-    return nullptr;
-}
 
 bool HasNumberShape(const std::string &word) {
     if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
@@ -46,34 +15,11 @@ bool HasNumberShape(const std::string &word) {
 }
 
 bool ParseAdapterNumber(const std::string &word, uint64_t limit, uint64_t *value) {
-    size_t i = 0;
-    uint64_t base = 10;
-    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
-        base = 16;
-        i = 2;
-    }
-    if (i == word.size()) {
+    uint64_t parsed = 0;
+    if (!nt::ParseStatisticNumber(word, &parsed) || parsed > limit) {
         return false;
     }
-    uint64_t result = 0;
-    for (; i < word.size(); ++i) {
-        const char c = word[i];
-        uint64_t digit;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<uint64_t>(c - '0');
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<uint64_t>(c - 'a' + 10);
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<uint64_t>(c - 'A' + 10);
-        } else {
-            return false;
-        }
-        if (digit >= base || result > (limit - digit) / base) {
-            return false;
-        }
-        result = result * base + digit;
-    }
-    *value = result;
+    *value = parsed;
     return true;
 }
 

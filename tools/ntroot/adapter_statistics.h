@@ -1,10 +1,6 @@
-// The NDIS statistics the Ethernet statistics agent asks an adapter for,
-// with the short names people give them on ntroot's command line, and the
-// parsing of a counter setting such as "fcs=6" or "0x0002020D=6".
-//
-// The agent serves each statistic in one column of dot3StatsTable (RFC
-// 1643); a statistic its adapter does not answer ends every walk of the
-// table at that cell, so a simulated adapter meant for a walk lists all 11.
+// The NDIS statistics on ntroot's command line (nt/adapter_statistics.h
+// holds their table), and the parsing of a counter setting such as "fcs=6"
+// or "0x0002020D=6".
 #ifndef TOOLS_NTROOT_ADAPTER_STATISTICS_H
 #define TOOLS_NTROOT_ADAPTER_STATISTICS_H
 
@@ -12,23 +8,19 @@
 #include <cstdint>
 #include <string>
 
+#include "nt/adapter_statistics.h"
+
 namespace ntroot {
 
-struct AdapterStatistic {
-    uint32_t identifier;     // the NDIS statistic identifier
-    const char *name;        // the short name, as typed on the command line
-    unsigned column;         // the dot3StatsEntry column it feeds
-    const char *columnName;  // that column's object, dot3Stats...
-};
+using nt::AdapterStatistic;
+using nt::FindAdapterStatistic;
+using nt::kAdapterStatisticCount;
+using nt::kAdapterStatistics;
 
-// The 11 statistics, in the order of their columns.
-constexpr size_t kAdapterStatisticCount = 11;
-extern const AdapterStatistic kAdapterStatistics[kAdapterStatisticCount];
-
-// The statistic of that identifier, or of that short name (any case); null
-// when there is none.
-const AdapterStatistic *FindAdapterStatistic(uint32_t identifier);
-const AdapterStatistic *FindAdapterStatisticByName(const std::string &name);
+// The statistic of that short name (any case); null when there is none.
+inline const AdapterStatistic *FindAdapterStatisticByName(const std::string &name) {
+    return nt::FindAdapterStatisticByName(name.c_str());
+}
 
 // A number as simulated adapter files and the command line write it:
 // decimal digits, or hexadecimal ones after 0x. False for anything else

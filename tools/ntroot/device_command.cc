@@ -13,7 +13,7 @@
 #include "command.h"
 #include "device_entries.h"
 #include "device_verbs.h"
-#include "interface_adapter.h"
+#include "nt/adapter_statistics.h"
 #include "nt/win32.h"
 #include "ntroot.h"
 

@@ -5,6 +5,7 @@
 #include "simulated_file.h"
 
 #include "nt/ntroot.h"
+#include "nt/simulated_adapter_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -101,38 +102,18 @@ bool FindDeviceEntries(const std::string &folder, const std::string &name,
 void CountStatistics(const std::string &text, size_t *statistics, size_t *malformed) {
     std::set<uint64_t> identifiers;
     *malformed = 0;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        line.erase(std::min(line.find('#'), line.size()));
-        std::vector<std::string> words;
-        size_t i = 0;
-        while (i < line.size()) {
-            while (i < line.size() && strchr(" \t\r", line[i]) != nullptr) {
-                ++i;
-            }
-            size_t j = i;
-            while (j < line.size() && strchr(" \t\r", line[j]) == nullptr) {
-                ++j;
-            }
-            if (j > i) {
-                words.push_back(line.substr(i, j - i));
-            }
-            i = j;
-        }
-        if (words.empty()) {
+    nt::SimulatedFileLine line;
+    size_t position = 0;
+    while (nt::NextSimulatedFileLine(text, &position, &line)) {
+        if (line.wordCount == 0) {
             continue;
         }
         // A value of any length counts, as the platform takes it modulo
         // 2^32; an identifier must fit the 32 bits a query asks for.
         uint64_t identifier = 0;
-        if (words.size() == 2 && ParseAdapterNumber(words[0], UINT32_MAX, &identifier) &&
-            HasNumberShape(words[1])) {
+        uint32_t value = 0;
+        if (line.wordCount == 2 && nt::ParseStatisticNumber(line.words[0], &identifier) &&
+            identifier <= UINT32_MAX && nt::ParseCounterValue(line.words[1], &value)) {
             identifiers.insert(identifier);
         } else {
             ++*malformed;

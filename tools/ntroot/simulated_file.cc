@@ -2,6 +2,7 @@
 #include "simulated_file.h"
 
 #include "nt/ntroot.h"
+#include "nt/simulated_adapter_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,34 +15,6 @@
 namespace ntroot {
 
 namespace {
-
-struct Word {
-    size_t begin;
-    size_t end;
-};
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-// The words of a line before its comment, as the platform splits them.
-std::vector<Word> SplitWords(const std::string &line) {
-    const size_t content = std::min(line.find('#'), line.size());
-    std::vector<Word> words;
-    size_t i = 0;
-    while (i < content) {
-        while (i < content && IsBlank(line[i])) {
-            ++i;
-        }
-        size_t j = i;
-        while (j < content && !IsBlank(line[j])) {
-            ++j;
-        }
-        if (j > i) {
-            words.push_back({i, j});
-        }
-        i = j;
-    }
-    return words;
-}
 
 // "0x0002020D 5", padded, then a comment naming the statistic when the
 // agent asks it.
@@ -91,50 +64,39 @@ std::string EditSimulatedFile(const std::string &text, const std::vector<Counter
     std::vector<bool> named(settings.size(), false);
     std::string result;
     result.reserve(text.size() + 64);
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        const bool terminated = end != std::string::npos;
-        if (!terminated) {
-            end = text.size();
-        }
-        const std::string line = text.substr(start, end - start);
-        start = end + 1;
-
+    // The lines as the platform reads them; each keeps its own line end.
+    nt::SimulatedFileLine line;
+    size_t position = 0;
+    while (nt::NextSimulatedFileLine(text, &position, &line)) {
         // The last setting of the statistic this line names, if any.
-        const std::vector<Word> words = SplitWords(line);
         uint64_t identifier = 0;
         long which = -1;
-        if (!words.empty() &&
-            ParseAdapterNumber(line.substr(words[0].begin, words[0].end - words[0].begin),
-                               UINT64_MAX, &identifier)) {
+        if (line.wordCount != 0 && nt::ParseStatisticNumber(line.words[0], &identifier)) {
             for (size_t i = 0; i < settings.size(); ++i) {
                 if (settings[i].identifier == identifier) {
                     which = static_cast<long>(i);
+                    named[i] = true;
                 }
             }
         }
         if (which < 0) {
-            result += line;
+            result.append(text, line.begin, line.next - line.begin);
+            continue;
+        }
+        const std::string value = std::to_string(settings[static_cast<size_t>(which)].value);
+        const size_t first = static_cast<size_t>(line.words[0].data() - text.data());
+        const size_t firstEnd = first + line.words[0].size();
+        if (line.wordCount >= 2) {
+            // Identifier and the spacing after it, the value, then whatever
+            // followed the last word (spacing, comment, line end).
+            const size_t second = static_cast<size_t>(line.words[1].data() - text.data());
+            result.append(text, line.begin, second - line.begin);
+            result += value;
         } else {
-            const std::string value = std::to_string(settings[static_cast<size_t>(which)].value);
-            for (size_t i = 0; i < settings.size(); ++i) {
-                if (settings[i].identifier == identifier) {
-                    named[i] = true;
-                }
-            }
-            const Word &first = words.front();
-            if (words.size() >= 2) {
-                // Identifier and the spacing after it, the value, then
-                // whatever followed the last word (spacing, comment).
-                result += line.substr(0, words[1].begin) + value + line.substr(words.back().end);
-            } else {
-                result += line.substr(0, first.end) + " " + value + line.substr(first.end);
-            }
+            result.append(text, line.begin, firstEnd - line.begin);
+            result += " " + value;
         }
-        if (terminated) {
-            result += '\n';
-        }
+        result.append(text, line.wordsEnd, line.next - line.wordsEnd);
     }
 
     const std::string newline = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
@@ -147,7 +109,7 @@ std::string EditSimulatedFile(const std::string &text, const std::vector<Counter
         if (named[i] || later) {
             continue;
         }
-        if (!result.empty() && result.back() != '\n') {
+        if (!result.empty() && result.back() != '\n' && result.back() != '\r') {
             result += newline;
         }
         result += StatisticLine(settings[i].identifier, settings[i].value) + newline;
