@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev valgrind
   libsqlite3-dev sqlite3 libsnmp-dev snmp snmpd libncurses-dev tmux
   iproute2 ccache
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   debhelper lintian scdoc groff-base
 )
 

@@ -1,9 +1,29 @@
 #!/usr/bin/env bash
-# Every test: installs what is missing, builds the plain and the sanitizer
-# (ASan + UBSan) builds, and runs the whole suite in each; then builds the
-# fuzz targets with Clang's libFuzzer and runs each briefly.
+# Runs the tests.
+#   scripts/test.sh           every test, as CI runs it: installs what is
+#                             missing, builds the plain and the sanitizer
+#                             (ASan + UBSan) builds and runs the whole suite
+#                             in each; then builds the fuzz targets with
+#                             Clang's libFuzzer and runs each briefly.
+#   scripts/test.sh --quick   the quick tier while working: builds only the
+#                             plain build (build/) and runs the tests labelled
+#                             "quick" (ctest -L quick), in a minute or two.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+case "${1:-}" in
+  "") ;;
+  --quick)
+    scripts/build.sh build
+    exec ctest --test-dir build -L quick --output-on-failure --timeout 300 -j 2 ;;
+  -h|--help)
+    sed -n '2,10s/^# \{0,1\}//p' "$0"
+    exit 0 ;;
+  *)
+    echo "usage: scripts/test.sh [--quick]" >&2
+    exit 2 ;;
+esac
+
 scripts/deps.sh
 scripts/build.sh build
 scripts/build.sh build-asan -DSANITIZE=ON -DBUILD_BENCHMARKS=OFF

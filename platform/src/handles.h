@@ -1,7 +1,7 @@
 // The process's handle table: what stands behind a HANDLE.
 //
 // Every object a Win32 call hands out as a HANDLE (an open device, an event
-// source, later processes and threads) is a KernelObject held in this table
+// source, a process or a thread) is a KernelObject held in this table
 // until CloseHandle (or its own release call) takes it out. Handle values
 // are multiples of 4 and are not reused, so a stale handle never names a
 // newer object. The table is safe to use from several threads.

@@ -69,7 +69,7 @@ function(fuzz_target name)
     add_dependencies(${name}_robustness ${F_DEPENDS})
   endif()
   add_test(NAME Fuzz.${name}.Generated COMMAND ${name}_robustness ${F_COUNT} ${seeds})
-  set_tests_properties(Fuzz.${name}.Generated PROPERTIES LABELS fuzz)
+  set_tests_properties(Fuzz.${name}.Generated PROPERTIES LABELS "fuzz;quick")
 
   if(HAVE_LIBFUZZER)
     add_executable(${name}_fuzzer ${F_SOURCES})
