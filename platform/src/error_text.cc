@@ -29,6 +29,7 @@ std::string SystemMessage(DWORD code) {
         case ERROR_INVALID_NAME:
             return "The filename, directory name, or volume label syntax is incorrect.";
         case ERROR_BUSY: return "The requested resource is in use.";
+        case ERROR_BAD_EXE_FORMAT: return "The program is not a valid application.";
         case ERROR_MORE_DATA: return "More data is available.";
         case ERROR_NO_MORE_ITEMS: return "No more data is available.";
         case ERROR_BADDB: return "The configuration registry database is corrupt.";

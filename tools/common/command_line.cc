@@ -63,6 +63,17 @@ RootOption TakeRootOption(const Args &args, size_t *i, std::string *error) {
     return RootOption::Taken;
 }
 
+bool TakeRootOptions(const Args &args, size_t *i, std::string *error) {
+    while (*i < args.size()) {
+        switch (TakeRootOption(args, i, error)) {
+            case RootOption::Malformed: return false;
+            case RootOption::Taken: break;
+            case RootOption::NotThere: return true;
+        }
+    }
+    return true;
+}
+
 std::string RootFolder() { return nt::RootPath(); }
 
 const Verb *FindVerb(const std::vector<Verb> &verbs, const std::string &name, bool ignoreCase) {

@@ -43,6 +43,10 @@ enum class RootOption {
 // program it starts changes its working folder.
 RootOption TakeRootOption(const Args &args, size_t *i, std::string *error);
 
+// Takes every root option at args[*i] onwards, stopping at the first
+// other argument. False with *error at a malformed one.
+bool TakeRootOptions(const Args &args, size_t *i, std::string *error);
+
 // The root this process acts on: --root, else $NTROOT, else ~/.ntroot.
 std::string RootFolder();
 

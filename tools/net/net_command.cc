@@ -115,24 +115,27 @@ int Failure(const std::string &message, int helpNumber) {
     return ExitFailed;
 }
 
-// A Win32 error, as NT's NET prints one.
-int SystemError(int code, const std::string &text) {
+// A Win32 error, as NT's NET prints one: the system's words for it, and
+// any detail after them.
+int SystemError(DWORD code, const std::string &detail = "") {
     std::fflush(stdout);
-    std::fprintf(stderr, "System error %d has occurred.\n\n%s\n\n", code, text.c_str());
+    std::fprintf(stderr, "System error %u has occurred.\n\n%s%s\n\n", code,
+                 nt::SystemMessage(code).c_str(), detail.c_str());
     return ExitFailed;
 }
 
+// errno from starting or stopping a program, as the Win32 error NT's NET
+// would report, in the system's words.
 int SystemErrorFromErrno(int err) {
     switch (err) {
         case ENOENT:
-        case ENOTDIR: return SystemError(2, "The system cannot find the file specified.");
+        case ENOTDIR: return SystemError(ERROR_FILE_NOT_FOUND);
         case EACCES:
-        case EPERM: return SystemError(5, "Access is denied.");
-        case ENOEXEC: return SystemError(193, "The program is not a valid application.");
-        case ENOMEM: return SystemError(8, "Not enough memory resources are available.");
-        default: return SystemError(31, std::string("A device attached to the system is not "
-                                                    "functioning. (") +
-                                                std::strerror(err) + ")");
+        case EPERM: return SystemError(ERROR_ACCESS_DENIED);
+        case ENOEXEC: return SystemError(ERROR_BAD_EXE_FORMAT);
+        case ENOMEM: return SystemError(ERROR_NOT_ENOUGH_MEMORY);
+        default:
+            return SystemError(ERROR_GEN_FAILURE, std::string(" (") + std::strerror(err) + ")");
     }
 }
 
@@ -419,7 +422,7 @@ int StartService(const std::string &root, const Service &service) {
     // The image path splits as NT's service control manager splits it.
     std::vector<std::string> words = nt::SplitCommandLine(service.imagePath);
     if (words.empty()) {
-        return SystemError(2, "The system cannot find the file specified.");
+        return SystemError(ERROR_FILE_NOT_FOUND);
     }
     if (access(words[0].c_str(), X_OK) != 0) {
         return SystemErrorFromErrno(errno);

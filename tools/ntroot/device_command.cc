@@ -266,14 +266,8 @@ void WarnIfNotProbed(Context &context, const std::string &name) {
 
 int RunDevice(Context &context, const Args &args) {
     size_t i = 0;
-    while (i < args.size()) {
-        std::string error;
-        if (!TakeRootOption(args, &i, &error)) {
-            break;
-        }
-        if (!error.empty()) {
-            return Usage(context, "device", error);
-        }
+    if (std::string error; !cli::TakeRootOptions(args, &i, &error)) {
+        return Usage(context, "device", error);
     }
     if (i == args.size()) {
         return Usage(context, "device", "no verb given");

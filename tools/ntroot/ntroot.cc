@@ -55,15 +55,8 @@ int RequireRoot(Context &context, const std::string &root) {
 int Run(const Args &args, std::ostream &out, std::ostream &err) {
     Context context{out, err};
     size_t i = 0;
-    while (i < args.size()) {
-        std::string error;
-        const cli::RootOption root = cli::TakeRootOption(args, &i, &error);
-        if (root == cli::RootOption::Malformed) {
-            return cli::UsageError(err, "ntroot", error);
-        }
-        if (root == cli::RootOption::NotThere) {
-            break;
-        }
+    if (std::string error; !cli::TakeRootOptions(args, &i, &error)) {
+        return cli::UsageError(err, "ntroot", error);
     }
     if (i == args.size()) {
         return cli::UsageError(err, "ntroot", "no command given");

@@ -546,14 +546,8 @@ int Delete(Context &context, const Options &options) {
 
 int RunReg(Context &context, const Args &args) {
     size_t i = 0;
-    while (i < args.size()) {
-        std::string error;
-        if (!TakeRootOption(args, &i, &error)) {
-            break;
-        }
-        if (!error.empty()) {
-            return Usage(context, "reg", error);
-        }
+    if (std::string error; !cli::TakeRootOptions(args, &i, &error)) {
+        return Usage(context, "reg", error);
     }
     if (i == args.size()) {
         return Usage(context, "reg", "no operation given (query, add or delete)");
