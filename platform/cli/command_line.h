@@ -5,8 +5,8 @@
 // 2 when its command line was wrong; NET alone keeps NT's own statuses (1 a
 // wrong command line, 2 a failure) and says so in its help. A usage error
 // is one line on standard error: "TOOL: what is wrong (see 'TOOL --help')".
-#ifndef TOOLS_COMMON_COMMAND_LINE_H
-#define TOOLS_COMMON_COMMAND_LINE_H
+#ifndef PLATFORM_CLI_COMMAND_LINE_H
+#define PLATFORM_CLI_COMMAND_LINE_H
 
 #include <functional>
 #include <ostream>
@@ -63,4 +63,4 @@ const Verb *FindVerb(const std::vector<Verb> &verbs, const std::string &name,
 
 }  // namespace cli
 
-#endif  // TOOLS_COMMON_COMMAND_LINE_H
+#endif  // PLATFORM_CLI_COMMAND_LINE_H
