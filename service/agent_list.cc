@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "nt/error_text.h"
 #include "registry_access.h"
 
 namespace snmpsvc {
@@ -61,7 +62,7 @@ LONG ReadAgentList(std::vector<AgentEntry> *agents, std::vector<std::string> *pr
     LONG rc = list.Open(AgentListKey, KEY_READ);
     if (rc != ERROR_SUCCESS) {
         *error = std::string("cannot open the agent list HKLM\\") + AgentListKey + ": " +
-                 Win32ErrorText(rc);
+                 nt::ErrorText(rc);
         return rc;
     }
     // The list is bounded by what the registry holds; the index bound only
@@ -76,7 +77,7 @@ LONG ReadAgentList(std::vector<AgentEntry> *agents, std::vector<std::string> *pr
         }
         if (rc != ERROR_SUCCESS) {
             *error = std::string("cannot read the agent list HKLM\\") + AgentListKey + ": " +
-                     Win32ErrorText(rc);
+                     nt::ErrorText(rc);
             return rc;
         }
         const std::string label = "agent " + entry.name + " skipped: ";
@@ -94,14 +95,14 @@ LONG ReadAgentList(std::vector<AgentEntry> *agents, std::vector<std::string> *pr
         rc = agentKey.Open(entry.key, KEY_READ);
         if (rc != ERROR_SUCCESS) {
             problems->push_back(label + "cannot open HKLM\\" + entry.key + ": " +
-                                Win32ErrorText(rc));
+                                nt::ErrorText(rc));
             continue;
         }
         DWORD pathType = REG_NONE;
         rc = ReadString(agentKey.get(), "Pathname", false, &entry.pathname, &pathType);
         if (rc != ERROR_SUCCESS) {
             problems->push_back(label + "cannot read \"Pathname\" of HKLM\\" + entry.key + ": " +
-                                Win32ErrorText(rc));
+                                nt::ErrorText(rc));
             continue;
         }
         std::string expanded;

@@ -87,27 +87,4 @@ bool ExpandString(const std::string &text, std::string *expanded) {
     return false;
 }
 
-std::string Win32ErrorText(LONG code) {
-    const char *words = nullptr;
-    switch (code) {
-        case ERROR_FILE_NOT_FOUND: words = "not found"; break;
-        case ERROR_PATH_NOT_FOUND: words = "path not found"; break;
-        case ERROR_ACCESS_DENIED: words = "access denied"; break;
-        case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY: words = "out of memory"; break;
-        case ERROR_INVALID_DATA: words = "not a string value"; break;
-        case ERROR_INVALID_PARAMETER: words = "invalid parameter"; break;
-        case ERROR_BADDB: words = "the registry database is damaged"; break;
-        case ERROR_CANTOPEN: words = "the registry cannot be opened"; break;
-        case ERROR_CANTREAD: words = "the registry cannot be read"; break;
-        case ERROR_CANTWRITE: words = "the registry cannot be written"; break;
-        case ERROR_REGISTRY_IO_FAILED: words = "registry I/O failed"; break;
-        case ERROR_KEY_DELETED: words = "the key was deleted"; break;
-        case ERROR_BUSY: words = "the registry is busy"; break;
-        default: break;
-    }
-    const std::string number = "error " + std::to_string(code);
-    return words != nullptr ? std::string(words) + " (" + number + ")" : number;
-}
-
 }  // namespace snmpsvc

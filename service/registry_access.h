@@ -43,9 +43,6 @@ LONG WriteString(HKEY key, const std::string &name, DWORD type, const std::strin
 // False when the expansion fails.
 bool ExpandString(const std::string &text, std::string *expanded);
 
-// "the file was not found (2)" and the like.
-std::string Win32ErrorText(LONG code);
-
 }  // namespace snmpsvc
 
 #endif  // SERVICE_REGISTRY_ACCESS_H

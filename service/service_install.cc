@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "agent_list.h"
+#include "nt/error_text.h"
+#include "nt/ntroot.h"
 #include "registry_access.h"
 #include "service_run.h"
 
@@ -40,7 +42,7 @@ bool EnsureString(HKEY key, const std::string &name, DWORD type, const std::stri
     }
     const LONG rc = WriteString(key, name, type, text);
     if (rc != ERROR_SUCCESS) {
-        *error = "cannot write \"" + name + "\": " + Win32ErrorText(rc);
+        *error = "cannot write \"" + name + "\": " + nt::ErrorText(rc);
         return false;
     }
     *changed = true;
@@ -60,7 +62,7 @@ bool EnsureDword(HKEY key, const std::string &name, DWORD number, bool *changed,
     const LONG rc = RegSetValueExA(key, name.c_str(), 0, REG_DWORD,
                                    reinterpret_cast<const BYTE *>(&number), sizeof number);
     if (rc != ERROR_SUCCESS) {
-        *error = "cannot write \"" + name + "\": " + Win32ErrorText(rc);
+        *error = "cannot write \"" + name + "\": " + nt::ErrorText(rc);
         return false;
     }
     *changed = true;
@@ -75,7 +77,7 @@ bool EnsureKey(const std::string &path, bool *changed, std::string *error) {
     }
     const LONG rc = key.Create(path, KEY_ALL_ACCESS);
     if (rc != ERROR_SUCCESS) {
-        *error = "cannot create HKLM\\" + path + ": " + Win32ErrorText(rc);
+        *error = "cannot create HKLM\\" + path + ": " + nt::ErrorText(rc);
         return false;
     }
     *changed = true;
@@ -237,7 +239,7 @@ bool EnsureServiceKey(const std::string &program, bool *changed, std::string *er
     RegKey key;
     const LONG rc = key.Create(ServiceKey, KEY_ALL_ACCESS);
     if (rc != ERROR_SUCCESS) {
-        *error = std::string("cannot create HKLM\\") + ServiceKey + ": " + Win32ErrorText(rc);
+        *error = std::string("cannot create HKLM\\") + ServiceKey + ": " + nt::ErrorText(rc);
         return false;
     }
     return EnsureString(key.get(), "ImagePath", REG_EXPAND_SZ, ImagePathOf(program), changed,
@@ -286,7 +288,7 @@ std::string ProgramPath() {
 
 bool InstallService(const std::string &root, const std::string &program, InstallResult *result,
                     std::string *error) {
-    if (!CheckRoot(root, error)) {
+    if (!nt::CheckRoot(root, true, error)) {
         return false;
     }
     const std::string systemDir = root + "/Windows/System32";

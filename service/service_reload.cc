@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "agent_list.h"
+#include "nt/ntroot.h"
 #include "snmp_engine.h"
 
 #include <net-snmp/net-snmp-config.h>
@@ -145,7 +146,7 @@ bool CheckConfigFile(const std::string &configFile, std::string *error) {
 bool CheckReload(const RunOptions &options, std::string *error) {
     const std::string configFile = options.root + "/snmp/snmpsvc.conf";
     bool subagent = options.agentx;
-    if (!CheckRoot(options.root, error) || !CheckConfigFile(configFile, error) ||
+    if (!nt::CheckRoot(options.root, true, error) || !CheckConfigFile(configFile, error) ||
         (!subagent && !ConfiguredSubagent(configFile, &subagent, error))) {
         return false;
     }

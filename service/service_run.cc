@@ -142,19 +142,6 @@ std::vector<std::unique_ptr<ExtensionAgent>> LoadAgents(const std::vector<AgentE
 
 }  // namespace
 
-bool CheckRoot(const std::string &root, std::string *error) {
-    struct stat info;
-    if (stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        *error = "no NT root at " + root + " (make one with: ntroot init)";
-        return false;
-    }
-    if (stat((root + "/registry.db").c_str(), &info) != 0) {
-        *error = root + " is not an NT root: it has no registry.db (make one with: ntroot init)";
-        return false;
-    }
-    return nt::CheckRootOwnership(root, error);
-}
-
 int RunService(const RunOptions &options) {
     // A log on a pipe that closes must not end the service.
     signal(SIGPIPE, SIG_IGN);
@@ -167,7 +154,7 @@ int RunService(const RunOptions &options) {
         return 1;
     }
     std::string error;
-    if (!CheckRoot(options.root, &error)) {
+    if (!nt::CheckRoot(options.root, true, &error)) {
         LogLine(LOG_ERR, error);
         return 1;
     }

@@ -39,10 +39,6 @@ struct RunOptions {
 // when it could not start (the reason logged).
 int RunService(const RunOptions &options);
 
-// Whether root looks like an NT root that only its owner can change
-// (nt::CheckRootOwnership); *error says why not.
-bool CheckRoot(const std::string &root, std::string *error);
-
 }  // namespace snmpsvc
 
 #endif  // SERVICE_SERVICE_RUN_H

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "nt/ntroot.h"
+#include "command_line.h"
 #include "service_install.h"
 #include "service_reload.h"
 #include "service_run.h"
@@ -89,20 +90,8 @@ const char Usage[] =
     "why), 2 a wrong command line.\n";
 
 int UsageError(const std::string &text) {
-    std::fprintf(stderr, "snmpsvc: %s\nTry 'snmpsvc --help' for more information.\n",
-                 text.c_str());
-    return 2;
-}
-
-std::string Absolute(const std::string &path) {
-    if (!path.empty() && path[0] == '/') {
-        return path;
-    }
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd) == nullptr) {
-        return path;
-    }
-    return std::string(cwd) + "/" + path;
+    std::fflush(stdout);
+    return cli::UsageError(std::cerr, "snmpsvc", text);
 }
 
 
@@ -217,8 +206,8 @@ bool AskPass(const char *what, std::string *pass, std::string *error) {
 }
 
 int Failed(const std::string &error) {
-    std::fprintf(stderr, "snmpsvc: %s\n", error.c_str());
-    return 1;
+    std::fflush(stdout);
+    return cli::Failure(std::cerr, "snmpsvc", error);
 }
 
 int RunUserCommand(UserCommand &command) {
@@ -253,7 +242,7 @@ int RunUserCommand(UserCommand &command) {
         }
         if (users.empty()) {
             std::printf("No SNMPv3 user in %s.\n", command.files.config.c_str());
-            return 0;
+            return cli::kSuccess;
         }
         std::printf("%-20s %-8s %-8s %s\n", "NAME", "AUTH", "PRIV", "ACCESS");
         for (const UserEntry &user : users) {
@@ -261,7 +250,7 @@ int RunUserCommand(UserCommand &command) {
                         user.privProtocol.c_str(), user.access.c_str(),
                         user.note.empty() ? "" : "  -- ", user.note.c_str());
         }
-        return 0;
+        return cli::kSuccess;
     }
     if (verb == "del") {
         if (!DeleteUser(command.files, operands[1], &error)) {
@@ -270,7 +259,7 @@ int RunUserCommand(UserCommand &command) {
         std::printf("The SNMPv3 user %s is deleted from %s.\n"
                     "Restart the SNMP service to drop it: NET STOP SNMP, then NET START SNMP.\n",
                     operands[1].c_str(), command.files.config.c_str());
-        return 0;
+        return cli::kSuccess;
     }
     UserSpec &user = command.spec;
     user.name = operands[1];
@@ -315,16 +304,16 @@ int RunUserCommand(UserCommand &command) {
                 "Restart the SNMP service to use it: NET STOP SNMP, then NET START SNMP.\n",
                 user.name.c_str(), user.authProtocol.c_str(), user.privProtocol.c_str(),
                 command.files.config.c_str());
-    return 0;
+    return cli::kSuccess;
 }
 
 }  // namespace
 
 int Main(int argc, char **argv) {
     RememberArguments(argc, argv);  // a reload starts the program again with them
+    const cli::Args args(argv + 1, argv + argc);
     std::string command;
     std::vector<std::string> operands;  // after the command
-    std::string root;
     UserSpec user;
     bool userOptionGiven = false;
     bool passOnCommandLine = false;
@@ -332,29 +321,32 @@ int Main(int argc, char **argv) {
     std::string privPassFile;
     RunOptions run;
     bool listenGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string arg = args[i];
         auto takeValue = [&](const char *option, std::string *value) -> bool {
             const std::string prefix = std::string(option) + "=";
             if (arg.compare(0, prefix.size(), prefix) == 0) {
                 *value = arg.substr(prefix.size());
                 return true;
             }
-            if (arg == option && i + 1 < argc) {
-                *value = argv[++i];
+            if (arg == option && i + 1 < args.size()) {
+                *value = args[++i];
                 return true;
             }
             return false;
         };
-        if (arg == "-h" || arg == "--help") {
+        if (cli::IsHelp(arg)) {
             std::fputs(Usage, stdout);
-            return 0;
+            return cli::kSuccess;
         }
-        if (takeValue("--root", &root)) {
-            if (root.empty()) {
-                return UsageError("--root needs a folder");
-            }
-        } else if (takeValue("--listen", &run.listen)) {
+        std::string rootError;
+        size_t next = i;
+        switch (cli::TakeRootOption(args, &next, &rootError)) {
+            case cli::RootOption::Malformed: return UsageError(rootError);
+            case cli::RootOption::Taken: i = next - 1; continue;
+            case cli::RootOption::NotThere: break;
+        }
+        if (takeValue("--listen", &run.listen)) {
             if (run.listen.empty()) {
                 return UsageError("--listen needs an address");
             }
@@ -378,7 +370,7 @@ int Main(int argc, char **argv) {
             passOnCommandLine = true;
         } else if (arg == "--syslog") {
             run.syslog = true;
-        } else if (arg == "--root" || arg == "--listen" || arg == "--auth-proto" ||
+        } else if (arg == "--listen" || arg == "--auth-proto" ||
                    arg == "--auth-pass" || arg == "--priv-proto" || arg == "--priv-pass" ||
                    arg == "--auth-pass-file" || arg == "--priv-pass-file") {
             return UsageError(arg + " needs a value");
@@ -395,51 +387,57 @@ int Main(int argc, char **argv) {
     if (command.empty()) {
         return UsageError("no command given (install, run or user)");
     }
-    if (!root.empty()) {
-        setenv("NTROOT", Absolute(root).c_str(), 1);
-    }
-    run.root = nt::RootPath();
+    run.root = cli::RootFolder();
 
+    const bool runOptionGiven = listenGiven || run.syslog || run.agentx;
+    const std::vector<cli::Verb> verbs = {
+        {"user",
+         [&](const cli::Args &) {
+             if (runOptionGiven) {
+                 return UsageError("--listen, --agentx and --syslog belong to run");
+             }
+             UserCommand users;
+             users.files = UserFilesOf(run.root);
+             users.root = run.root;
+             users.operands = operands;
+             users.spec = user;
+             users.optionGiven = userOptionGiven;
+             users.passOnCommandLine = passOnCommandLine;
+             users.authPassFile = authPassFile;
+             users.privPassFile = privPassFile;
+             return RunUserCommand(users);
+         }},
+        {"install",
+         [&](const cli::Args &) {
+             if (runOptionGiven) {
+                 return UsageError("--listen, --agentx and --syslog belong to run");
+             }
+             InstallResult result;
+             std::string error;
+             if (!InstallService(run.root, ProgramPath(), &result, &error)) {
+                 return Failed(error);
+             }
+             std::printf(result.changed ? "The SNMP service is installed in %s.\n"
+                                        : "The SNMP service was installed in %s already.\n",
+                         run.root.c_str());
+             return cli::kSuccess;
+         }},
+        {"run",
+         [&](const cli::Args &) {
+             if (listenGiven && run.agentx) {
+                 return UsageError("--listen and --agentx exclude each other");
+             }
+             return RunService(run);
+         }},
+    };
+    const cli::Verb *verb = cli::FindVerb(verbs, command);
+    if (verb == nullptr) {
+        return UsageError("unknown command " + command);
+    }
     if (command != "user" && userOptionGiven) {
         return UsageError("--auth-proto, --priv-proto and the pass phrase options belong to user add");
     }
-    if (command == "user") {
-        if (listenGiven || run.syslog || run.agentx) {
-            return UsageError("--listen, --agentx and --syslog belong to run");
-        }
-        UserCommand users;
-        users.files = UserFilesOf(run.root);
-        users.root = run.root;
-        users.operands = operands;
-        users.spec = user;
-        users.optionGiven = userOptionGiven;
-        users.passOnCommandLine = passOnCommandLine;
-        users.authPassFile = authPassFile;
-        users.privPassFile = privPassFile;
-        return RunUserCommand(users);
-    }
-    if (command == "install") {
-        if (listenGiven || run.syslog || run.agentx) {
-            return UsageError("--listen, --agentx and --syslog belong to run");
-        }
-        InstallResult result;
-        std::string error;
-        if (!InstallService(run.root, ProgramPath(), &result, &error)) {
-            std::fprintf(stderr, "snmpsvc: %s\n", error.c_str());
-            return 1;
-        }
-        std::printf(result.changed ? "The SNMP service is installed in %s.\n"
-                                   : "The SNMP service was installed in %s already.\n",
-                    run.root.c_str());
-        return 0;
-    }
-    if (command == "run") {
-        if (listenGiven && run.agentx) {
-            return UsageError("--listen and --agentx exclude each other");
-        }
-        return RunService(run);
-    }
-    return UsageError("unknown command " + command);
+    return verb->run(operands);
 }
 
 }  // namespace snmpsvc

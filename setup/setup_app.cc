@@ -12,6 +12,7 @@
 #include <strings.h>
 #include <vector>
 
+#include "nt/error_text.h"
 #include "nt/win32.h"
 #include "nt/winuser.h"
 #include "resource.h"
@@ -87,42 +88,6 @@ void ShowFailure(const Message &message) {
     TellCause();
 }
 
-// The system's words for the Win32 error codes the platform gives.
-std::string ErrorText(DWORD code) {
-    struct Text {
-        DWORD code;
-        const char *text;
-    };
-    static const Text kTexts[] = {
-        {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
-        {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified."},
-        {ERROR_ACCESS_DENIED, "Access is denied."},
-        {ERROR_INVALID_HANDLE, "The handle is invalid."},
-        {ERROR_NOT_ENOUGH_MEMORY, "Not enough storage is available to process this command."},
-        {ERROR_WRITE_PROTECT, "The media is write protected."},
-        {ERROR_GEN_FAILURE, "A device attached to the system is not functioning."},
-        {ERROR_NOT_SUPPORTED, "The request is not supported."},
-        {ERROR_DEV_NOT_EXIST, "The specified network resource or device is no longer available."},
-        {ERROR_FILE_EXISTS, "The file exists."},
-        {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
-        {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect."},
-        {ERROR_BUSY, "The requested resource is in use."},
-        {ERROR_BADDB, "The configuration registry database is corrupt."},
-        {ERROR_CANTOPEN, "The configuration registry key could not be opened."},
-        {ERROR_CANTREAD, "The configuration registry key could not be read."},
-        {ERROR_CANTWRITE, "The configuration registry key could not be written."},
-        {ERROR_REGISTRY_IO_FAILED, "An I/O operation initiated by the registry failed."},
-        {ERROR_KEY_DELETED,
-         "Illegal operation attempted on a registry key that has been marked for deletion."},
-    };
-    for (const Text &text : kTexts) {
-        if (text.code == code) {
-            return std::string(text.text) + " (error " + std::to_string(code) + ")";
-        }
-    }
-    return "error " + std::to_string(code);
-}
-
 // Registry layout of the agent registration.
 constexpr const char *kSnmpServiceKey = "SOFTWARE\\Microsoft\\SNMP";
 constexpr const char *kAgentListKey =
@@ -159,7 +124,7 @@ int KeyOpens(const char *key) {
     const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened);
     if (result != ERROR_SUCCESS) {
         NoteCause("cannot open the registry key HKEY_LOCAL_MACHINE\\%s for reading: %s", key,
-                  ErrorText(static_cast<DWORD>(result)).c_str());
+                  nt::ErrorText(static_cast<DWORD>(result)).c_str());
         return 0;
     }
     RegCloseKey(opened);
@@ -178,7 +143,7 @@ int WritePathname(const Agent &agent) {
                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, &disposition);
     if (created != ERROR_SUCCESS) {
         NoteCause("cannot create or open the registry key HKEY_LOCAL_MACHINE\\%s: %s",
-                  agent.productKey, ErrorText(static_cast<DWORD>(created)).c_str());
+                  agent.productKey, nt::ErrorText(static_cast<DWORD>(created)).c_str());
         return 0;
     }
     const LONG written =
@@ -187,7 +152,7 @@ int WritePathname(const Agent &agent) {
     RegCloseKey(key);
     if (written != ERROR_SUCCESS) {
         NoteCause("cannot set \"Pathname\" in HKEY_LOCAL_MACHINE\\%s: %s", agent.productKey,
-                  ErrorText(static_cast<DWORD>(written)).c_str());
+                  nt::ErrorText(static_cast<DWORD>(written)).c_str());
         return 0;
     }
     return 1;
@@ -206,7 +171,7 @@ int RunServiceCommand(const char *commandLine, DWORD *exitCode) {
     if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE,
                         CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
                         &process)) {
-        NoteCause("cannot run \"%s\": %s", commandLine, ErrorText(GetLastError()).c_str());
+        NoteCause("cannot run \"%s\": %s", commandLine, nt::ErrorText(GetLastError()).c_str());
         return 0;
     }
     CloseHandle(process.hThread);
@@ -218,7 +183,7 @@ int RunServiceCommand(const char *commandLine, DWORD *exitCode) {
                   commandLine, static_cast<unsigned long>(kServiceCommandWait / 1000),
                   static_cast<unsigned long>(process.dwProcessId));
     } else {
-        NoteCause("cannot wait for \"%s\": %s", commandLine, ErrorText(GetLastError()).c_str());
+        NoteCause("cannot wait for \"%s\": %s", commandLine, nt::ErrorText(GetLastError()).c_str());
     }
     CloseHandle(process.hProcess);
     return waited == WAIT_OBJECT_0 ? 1 : 0;
@@ -288,7 +253,7 @@ bool CopyAgent(const Agent &agent, const char *from, const char *to) {
     if (CopyFileA(source, target, FALSE) == 0) {
         const DWORD error = GetLastError();
         NoteCause("cannot copy %s to %s: %s", AsLinuxPath(source).c_str(),
-                  AsLinuxPath(target).c_str(), ErrorText(error).c_str());
+                  AsLinuxPath(target).c_str(), nt::ErrorText(error).c_str());
         return false;
     }
     return true;
@@ -349,7 +314,7 @@ int CSetupApp::RunInstallation() {
     const DWORD currentLength = GetCurrentDirectoryA(kDirectorySize, currentDirectory);
     if (currentLength == 0 || currentLength >= kDirectorySize) {
         if (currentLength == 0) {
-            NoteCause("cannot read the current directory: %s", ErrorText(GetLastError()).c_str());
+            NoteCause("cannot read the current directory: %s", nt::ErrorText(GetLastError()).c_str());
         } else {
             NoteCause("the current directory is %lu bytes long; setup takes one of at most %lu",
                       static_cast<unsigned long>(currentLength - 1),
@@ -361,7 +326,7 @@ int CSetupApp::RunInstallation() {
     const UINT systemLength = GetSystemDirectoryA(systemDirectory, kDirectorySize);
     if (systemLength == 0 || systemLength >= kDirectorySize) {
         if (systemLength == 0) {
-            NoteCause("cannot read the system directory: %s", ErrorText(GetLastError()).c_str());
+            NoteCause("cannot read the system directory: %s", nt::ErrorText(GetLastError()).c_str());
         } else {
             NoteCause("the system directory is %lu bytes long; setup takes one of at most %lu",
                       static_cast<unsigned long>(systemLength - 1),
@@ -455,7 +420,7 @@ int CSetupApp::RegisterAgents(AgentSelection selection) {
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAgentListKey, 0, KEY_ALL_ACCESS, &agentList);
     if (opened != ERROR_SUCCESS) {
         NoteCause("cannot open the registry key HKEY_LOCAL_MACHINE\\%s for writing: %s",
-                  kAgentListKey, ErrorText(static_cast<DWORD>(opened)).c_str());
+                  kAgentListKey, nt::ErrorText(static_cast<DWORD>(opened)).c_str());
         return 0;
     }
     for (const Agent *agent : {&kHostdev, &kEthstat}) {
@@ -468,7 +433,7 @@ int CSetupApp::RegisterAgents(AgentSelection selection) {
                                             StringSize(agent->productKey));
         if (written != ERROR_SUCCESS) {
             NoteCause("cannot set \"%s\" in HKEY_LOCAL_MACHINE\\%s: %s", agent->valueName,
-                      kAgentListKey, ErrorText(static_cast<DWORD>(written)).c_str());
+                      kAgentListKey, nt::ErrorText(static_cast<DWORD>(written)).c_str());
             RegCloseKey(agentList);
             return 0;
         }

@@ -115,6 +115,19 @@ bool CheckOpenOwnership(int fd, const std::string &path, std::string *problem) {
     return CheckStatus(info, path, problem);
 }
 
+bool CheckRoot(const std::string &root, bool needRegistry, std::string *problem) {
+    struct stat info;
+    if (stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        *problem = "no NT root at " + root + "; run 'ntroot init'";
+        return false;
+    }
+    if (needRegistry && stat((root + "/registry.db").c_str(), &info) != 0) {
+        *problem = "no NT root at " + root + " (it has no registry.db); run 'ntroot init'";
+        return false;
+    }
+    return CheckRootOwnership(root, problem);
+}
+
 // ---- Temporaries -----------------------------------------------------------
 
 namespace {

@@ -505,15 +505,15 @@ TEST(ServiceInstallTest, CommandsRefuseAMissingRoot) {
     const std::string missing = root.folder() + "/nowhere";
     const Result install = root.Snmpsvc({"--root", missing, "install"});
     EXPECT_EQ(install.status, 1);
-    EXPECT_EQ(install.err, "snmpsvc: no NT root at " + missing + " (make one with: ntroot init)\n");
+    EXPECT_EQ(install.err, "snmpsvc: no NT root at " + missing + "; run 'ntroot init'\n");
     const Result run = root.Snmpsvc({"--root", missing, "run"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "snmpsvc: no NT root at " + missing + " (make one with: ntroot init)\n");
+    EXPECT_EQ(run.err, "snmpsvc: no NT root at " + missing + "; run 'ntroot init'\n");
     testproc::Environment env = root.Env();
     env["NTROOT"] = missing;
     const Result net = testproc::Run({BinDir + "/NET", "START", "SNMP"}, env);
     EXPECT_EQ(net.status, 2);
-    EXPECT_EQ(net.err, "NET: no NT root at " + missing + " (make one with: ntroot init)\n");
+    EXPECT_EQ(net.err, "NET: no NT root at " + missing + "; run 'ntroot init'\n");
 
     // With --syslog the reason goes to the system log, not to standard error.
     const Result quiet = root.Snmpsvc({"--root", missing, "run", "--syslog"});

@@ -148,7 +148,7 @@ TEST_F(NtrootTest, InitRefusesWhatItCannotComplete) {
     };
     const Case cases[] = {
         {"a registry.db that is not a registry", "registry.db", "not a database at all",
-         "registry.db is damaged or is not a registry"},
+         "registry.db: The configuration registry database is corrupt."},
         {"a file where Device goes", "Device", "", "Device exists and is not a folder"},
     };
     for (const Case &c : cases) {

@@ -1,8 +1,6 @@
 // agentwalk: loads extension agent libraries into this process, as the SNMP
 // service would, and prints what they serve. A way to see an agent's table
 // without a service or a manager.
-#include <getopt.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -13,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "extension_agent.h"
 #include "nt/adapter_statistics.h"
+#include "nt/ntroot.h"
 
 namespace {
 
@@ -34,7 +34,8 @@ const char Usage[] =
     "               (default: one line an object, as snmpwalk prints it)\n"
     "  --help       this text\n"
     "\n"
-    "Exit status: 0 when every library loaded and served, 1 otherwise.\n";
+    "Exit status: 0 when every library loaded and served, 1 otherwise, 2 when\n"
+    "the command line was wrong.\n";
 
 // Column names of the tables our agents serve, for the grid.
 const std::map<Oid, std::vector<const char *>> ColumnNames = {
@@ -129,35 +130,52 @@ void PrintTable(const ExtensionAgent &agent, const std::vector<Binding> &objects
 }  // namespace
 
 int main(int argc, char **argv) {
+    const cli::Args args(argv + 1, argv + argc);
     bool table = false;
-    static const option options[] = {{"root", required_argument, nullptr, 'r'},
-                                     {"table", no_argument, nullptr, 't'},
-                                     {"help", no_argument, nullptr, 'h'},
-                                     {nullptr, 0, nullptr, 0}};
-    for (int option; (option = getopt_long(argc, argv, "", options, nullptr)) != -1;) {
-        switch (option) {
-            case 'r': setenv("NTROOT", optarg, 1); break;
-            case 't': table = true; break;
-            case 'h': std::cout << Usage; return 0;
-            default: std::cerr << "agentwalk: see 'agentwalk --help'\n"; return 2;
+    std::vector<std::string> libraries;
+    for (size_t i = 0; i < args.size();) {
+        std::string error;
+        switch (cli::TakeRootOption(args, &i, &error)) {
+            case cli::RootOption::Malformed: return cli::UsageError(std::cerr, "agentwalk", error);
+            case cli::RootOption::Taken: continue;
+            case cli::RootOption::NotThere: break;
+        }
+        const std::string &arg = args[i++];
+        if (cli::IsHelp(arg)) {
+            std::cout << Usage;
+            return cli::kSuccess;
+        }
+        if (arg == "--table") {
+            table = true;
+        } else if (arg == "--") {
+            libraries.insert(libraries.end(), args.begin() + static_cast<long>(i), args.end());
+            break;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return cli::UsageError(std::cerr, "agentwalk", "unknown option " + arg);
+        } else {
+            libraries.push_back(arg);
         }
     }
-    if (optind == argc) {
-        std::cerr << "agentwalk: name at least one agent library; see 'agentwalk --help'\n";
-        return 2;
+    if (libraries.empty()) {
+        return cli::UsageError(std::cerr, "agentwalk", "name at least one agent library");
+    }
+    std::string problem;
+    if (!nt::CheckRoot(cli::RootFolder(), true, &problem)) {
+        return cli::Failure(std::cerr, "agentwalk", problem);
     }
     int status = 0;
     std::vector<std::unique_ptr<ExtensionAgent>> agents;  // loaded until the end
-    for (int i = optind; i < argc; ++i) {
+    for (size_t i = 0; i < libraries.size(); ++i) {
+        const char *library = libraries[i].c_str();
         std::string error;
-        auto agent = ExtensionAgent::Load(argv[i], &error);
+        auto agent = ExtensionAgent::Load(library, &error);
         if (agent == nullptr) {
             std::cerr << "agentwalk: " << error << "\n";
             status = 1;
             continue;
         }
         if (!agent->Init(&error)) {
-            std::cerr << "agentwalk: " << argv[i] << ": " << error << "\n";
+            std::cerr << "agentwalk: " << library << ": " << error << "\n";
             status = 1;
             continue;
         }
@@ -170,7 +188,7 @@ int main(int argc, char **argv) {
                           << snmphost::ValueText(object.value) << "\n";
             }
         }
-        if (i + 1 < argc) {
+        if (i + 1 < libraries.size()) {
             std::cout << "\n";
         }
         agents.push_back(std::move(agent));

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <iostream>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <linux/close_range.h>
@@ -21,6 +22,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "command_line.h"
+#include "nt/error_text.h"
 #include "nt/ntroot.h"
 #include "processes.h"
 #include "registry_access.h"
@@ -55,12 +58,12 @@ const char Syntax[] =
     "\n";
 
 const char Help[] =
-    "Usage: NET START [service]\n"
-    "       NET STOP service\n"
+    "Usage: NET [--root DIR] START [service]\n"
+    "       NET [--root DIR] STOP service\n"
     "       NET HELPMSG number\n"
     "\n"
     "Service control in the manner of Windows NT's NET command, over the NT root\n"
-    "($NTROOT, else ~/.ntroot).\n"
+    "(--root DIR, else $NTROOT, else ~/.ntroot).\n"
     "\n"
     "  START service   start the service named by the registry key\n"
     "                  HKLM\\SYSTEM\\CurrentControlSet\\Services\\service (or its\n"
@@ -70,8 +73,12 @@ const char Help[] =
     "  STOP service    stop the service and return once it has ended\n"
     "  HELPMSG number  explain a message number\n"
     "\n"
-    "Exit status: 0 done, 2 failed (for example \"The requested service has\n"
-    "already been started.\"), 1 a wrong command line.\n";
+    "  --root DIR      the NT root to act on\n"
+    "  --help          this text\n"
+    "\n"
+    "Exit status: NT's NET's own, which scripts written for NT test, and so\n"
+    "not the other tools' order: 0 done, 2 failed (for example \"The requested\n"
+    "service has already been started.\"), 1 a wrong command line.\n";
 
 struct HelpMessage {
     int number;
@@ -108,24 +115,27 @@ int Failure(const std::string &message, int helpNumber) {
     return ExitFailed;
 }
 
-// A Win32 error, as NT's NET prints one.
-int SystemError(int code, const std::string &text) {
+// A Win32 error, as NT's NET prints one: the system's words for it, and
+// any detail after them.
+int SystemError(DWORD code, const std::string &detail = "") {
     std::fflush(stdout);
-    std::fprintf(stderr, "System error %d has occurred.\n\n%s\n\n", code, text.c_str());
+    std::fprintf(stderr, "System error %u has occurred.\n\n%s%s\n\n", code,
+                 nt::SystemMessage(code).c_str(), detail.c_str());
     return ExitFailed;
 }
 
+// errno from starting or stopping a program, as the Win32 error NT's NET
+// would report, in the system's words.
 int SystemErrorFromErrno(int err) {
     switch (err) {
         case ENOENT:
-        case ENOTDIR: return SystemError(2, "The system cannot find the file specified.");
+        case ENOTDIR: return SystemError(ERROR_FILE_NOT_FOUND);
         case EACCES:
-        case EPERM: return SystemError(5, "Access is denied.");
-        case ENOEXEC: return SystemError(193, "The program is not a valid application.");
-        case ENOMEM: return SystemError(8, "Not enough memory resources are available.");
-        default: return SystemError(31, std::string("A device attached to the system is not "
-                                                    "functioning. (") +
-                                                std::strerror(err) + ")");
+        case EPERM: return SystemError(ERROR_ACCESS_DENIED);
+        case ENOEXEC: return SystemError(ERROR_BAD_EXE_FORMAT);
+        case ENOMEM: return SystemError(ERROR_NOT_ENOUGH_MEMORY);
+        default:
+            return SystemError(ERROR_GEN_FAILURE, std::string(" (") + std::strerror(err) + ")");
     }
 }
 
@@ -145,21 +155,6 @@ void Sleep() { std::this_thread::sleep_for(PollInterval); }
 
 bool SameName(const std::string &a, const std::string &b) {
     return strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
-// The root, if it is one that only its owner can change; else *error.
-// STOP needs no registry: a running service is found by its files in run/.
-bool CheckRoot(const std::string &root, bool needRegistry, std::string *error) {
-    struct stat info;
-    if (stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        *error = "no NT root at " + root + " (make one with: ntroot init)";
-        return false;
-    }
-    if (needRegistry && stat((root + "/registry.db").c_str(), &info) != 0) {
-        *error = root + " is not an NT root: it has no registry.db";
-        return false;
-    }
-    return nt::CheckRootOwnership(root, error);
 }
 
 // A service that runs, found by its lock in run/ (any case) when the
@@ -236,7 +231,7 @@ bool ListServices(std::vector<Service> *services, std::string *error) {
         return true;
     }
     if (rc != ERROR_SUCCESS) {
-        *error = "cannot read the registry: " + snmpsvc::Win32ErrorText(rc);
+        *error = "cannot read the registry: " + nt::ErrorText(rc);
         return false;
     }
     for (DWORD index = 0; index < 100000; ++index) {
@@ -250,7 +245,7 @@ bool ListServices(std::vector<Service> *services, std::string *error) {
             continue;  // longer than any service name NT allows
         }
         if (rc != ERROR_SUCCESS) {
-            *error = "cannot read the registry: " + snmpsvc::Win32ErrorText(rc);
+            *error = "cannot read the registry: " + nt::ErrorText(rc);
             return false;
         }
         Service service;
@@ -427,7 +422,7 @@ int StartService(const std::string &root, const Service &service) {
     // The image path splits as NT's service control manager splits it.
     std::vector<std::string> words = nt::SplitCommandLine(service.imagePath);
     if (words.empty()) {
-        return SystemError(2, "The system cannot find the file specified.");
+        return SystemError(ERROR_FILE_NOT_FOUND);
     }
     if (access(words[0].c_str(), X_OK) != 0) {
         return SystemErrorFromErrno(errno);
@@ -547,62 +542,99 @@ int HelpMsg(const std::string &number) {
     return ExitFailed;
 }
 
-}  // namespace
-
-int Main(int argc, char **argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        return SyntaxError(nullptr);
-    }
-    const std::string verb = args[0];
-    for (const std::string &arg : args) {
-        if (arg == "--help" || arg == "-h" || arg == "/?") {
-            Out(Help);
-            return ExitOk;
-        }
-    }
-    if (SameName(verb, "HELP")) {
-        Out(Help);
-        return ExitOk;
-    }
-    if (SameName(verb, "HELPMSG")) {
-        if (args.size() != 2) {
-            return SyntaxError("The syntax of this command is:\n\nNET HELPMSG\nmessage#\n\n");
-        }
-        return HelpMsg(args[1]);
-    }
-    const bool start = SameName(verb, "START");
-    if (!start && !SameName(verb, "STOP")) {
-        return SyntaxError(nullptr);
-    }
-    if (args.size() > 2 || (!start && args.size() < 2)) {
-        return SyntaxError(start ? "The syntax of this command is:\n\nNET START\n[service]\n\n"
-                                 : "The syntax of this command is:\n\nNET STOP\nservice\n\n");
-    }
-
-    const std::string root = nt::RootPath();
+// NET START [service] or NET STOP service, the operands checked.
+int Control(bool start, const cli::Args &operands) {
+    const std::string root = cli::RootFolder();
     std::string error;
-    if (!CheckRoot(root, start, &error)) {
+    // STOP needs no registry: a running service is found by its files in run/.
+    if (!nt::CheckRoot(root, start, &error)) {
         return OneLineError(error);
     }
-    if (args.size() == 1) {
+    if (operands.empty()) {
         return ListStarted(root);
     }
     Service service;
-    switch (FindService(args[1], &service, &error)) {
+    switch (FindService(operands[0], &service, &error)) {
         case Found::Error:
-            if (!start && FindRunningService(root, args[1], &service)) {
+            if (!start && FindRunningService(root, operands[0], &service)) {
                 break;
             }
             return OneLineError(error);
         case Found::No:
-            if (!start && FindRunningService(root, args[1], &service)) {
+            if (!start && FindRunningService(root, operands[0], &service)) {
                 break;
             }
             return Failure("The service name is invalid.", 2185);
         case Found::Yes: break;
     }
     return start ? StartService(root, service) : StopService(root, service);
+}
+
+}  // namespace
+
+int Main(int argc, char **argv) {
+    const cli::Args all(argv + 1, argv + argc);
+    cli::Args args;  // all but the root option
+    for (size_t i = 0; i < all.size();) {
+        std::string error;
+        switch (cli::TakeRootOption(all, &i, &error)) {
+            case cli::RootOption::Malformed:
+                std::fflush(stdout);
+                cli::UsageError(std::cerr, "NET", error);
+                return ExitSyntax;
+            case cli::RootOption::Taken: continue;
+            case cli::RootOption::NotThere: break;
+        }
+        args.push_back(all[i++]);
+    }
+    for (const std::string &arg : args) {
+        if (cli::IsHelp(arg)) {
+            Out(Help);
+            return ExitOk;
+        }
+    }
+    for (const std::string &arg : args) {
+        // NT's NET knows no "--" options; ours are --root and --help.
+        if (arg.compare(0, 2, "--") == 0) {
+            std::fflush(stdout);
+            cli::UsageError(std::cerr, "NET", "unknown option " + arg);
+            return ExitSyntax;
+        }
+    }
+    if (args.empty()) {
+        return SyntaxError(nullptr);
+    }
+    const cli::Args operands(args.begin() + 1, args.end());
+    const std::vector<cli::Verb> verbs = {
+        {"HELP",
+         [](const cli::Args &) {
+             Out(Help);
+             return ExitOk;
+         }},
+        {"HELPMSG",
+         [](const cli::Args &rest) {
+             if (rest.size() != 1) {
+                 return SyntaxError("The syntax of this command is:\n\nNET HELPMSG\nmessage#\n\n");
+             }
+             return HelpMsg(rest[0]);
+         }},
+        {"START",
+         [](const cli::Args &rest) {
+             if (rest.size() > 1) {
+                 return SyntaxError("The syntax of this command is:\n\nNET START\n[service]\n\n");
+             }
+             return Control(true, rest);
+         }},
+        {"STOP",
+         [](const cli::Args &rest) {
+             if (rest.size() != 1) {
+                 return SyntaxError("The syntax of this command is:\n\nNET STOP\nservice\n\n");
+             }
+             return Control(false, rest);
+         }},
+    };
+    const cli::Verb *verb = cli::FindVerb(verbs, args[0], true);
+    return verb != nullptr ? verb->run(operands) : SyntaxError(nullptr);
 }
 
 }  // namespace net

@@ -36,12 +36,9 @@ bool TakeRootOption(const Args &args, size_t *i, std::string *error);
 // The root this run acts on (absolute).
 std::string RootFolder();
 
-// kSuccess when root holds an NT root (its registry.db); else one line
-// telling the person to run 'ntroot init', and kFailure.
-int CheckRoot(Context &context, const std::string &root);
-
-// A Win32 error code in words, with its number.
-std::string Win32ErrorText(DWORD code);
+// kSuccess when root holds an NT root that can be trusted
+// (nt::CheckRoot); else its one line, and kFailure.
+int RequireRoot(Context &context, const std::string &root);
 
 // The commands.
 int RunInit(Context &context, const Args &args);

@@ -14,6 +14,7 @@
 #include "device_entries.h"
 #include "device_verbs.h"
 #include "nt/adapter_statistics.h"
+#include "nt/error_text.h"
 #include "nt/win32.h"
 #include "ntroot.h"
 
@@ -53,7 +54,7 @@ std::string QueryFailure(DWORD error, bool simulated) {
         case ERROR_INVALID_DATA:
             return simulated ? "its line in the file is malformed" : "its counter is not a number";
         case ERROR_DEV_NOT_EXIST: return "the device has gone";
-        default: return Win32ErrorText(error);
+        default: return nt::ErrorText(error);
     }
 }
 
@@ -73,7 +74,7 @@ void PrintSources(Context &context, const DeviceEntry &entry, const std::string 
         DefineDosDeviceA(DDD_REMOVE_DEFINITION, kListAlias, nullptr);
     }
     if (device == INVALID_HANDLE_VALUE) {
-        context.out << indent << "does not open: " << Win32ErrorText(error) << "\n";
+        context.out << indent << "does not open: " << nt::ErrorText(error) << "\n";
         return;
     }
     std::string resolved;
@@ -243,7 +244,7 @@ int ParseVerbArgs(Context &context, const char *verb, const char *help, const Ar
 
 int DeviceFolder(Context &context, std::string *folder) {
     const std::string root = RootFolder();
-    if (const int status = CheckRoot(context, root)) {
+    if (const int status = RequireRoot(context, root)) {
         return status;
     }
     *folder = root + "/Device";
@@ -265,14 +266,8 @@ void WarnIfNotProbed(Context &context, const std::string &name) {
 
 int RunDevice(Context &context, const Args &args) {
     size_t i = 0;
-    while (i < args.size()) {
-        std::string error;
-        if (!TakeRootOption(args, &i, &error)) {
-            break;
-        }
-        if (!error.empty()) {
-            return Usage(context, "device", error);
-        }
+    if (std::string error; !cli::TakeRootOptions(args, &i, &error)) {
+        return Usage(context, "device", error);
     }
     if (i == args.size()) {
         return Usage(context, "device", "no verb given");

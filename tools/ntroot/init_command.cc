@@ -5,6 +5,7 @@
 
 #include "command.h"
 #include "ntroot.h"
+#include "nt/error_text.h"
 #include "nt/ntroot.h"
 #include "nt/registry.h"
 
@@ -88,7 +89,7 @@ int RunInit(Context &context, const Args &args) {
     const DWORD code = nt::CreateRegistryDatabase(root, &registryMade);
     if (code != ERROR_SUCCESS) {
         return Fail(context, "cannot make the registry " + nt::RegistryFilePath(root) + ": " +
-                                 Win32ErrorText(code));
+                                 nt::ErrorText(code));
     }
     if (registryMade) {
         added.push_back("registry.db");

@@ -10,12 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
+
 namespace ntroot {
 
-// Exit statuses.
-constexpr int kSuccess = 0;
-constexpr int kFailure = 1;  // the command was understood and failed
-constexpr int kUsage = 2;    // wrong arguments
+// Exit statuses: those of every tool (command_line.h).
+constexpr int kSuccess = cli::kSuccess;
+constexpr int kFailure = cli::kFailure;
+constexpr int kUsage = cli::kUsage;
 
 // Runs one ntroot command. `--root DIR` sets $NTROOT for the process, so
 // that the platform's calls made afterwards in this process act on DIR.

@@ -16,6 +16,7 @@
 
 #include "command.h"
 #include "ntroot.h"
+#include "nt/error_text.h"
 #include "nt/win32.h"
 #include "reg_data.h"
 
@@ -341,7 +342,7 @@ int CannotOpen(Context &context, const KeyName &key, DWORD rc) {
     if (rc == ERROR_FILE_NOT_FOUND) {
         return Fail(context, "the key " + key.shown + " does not exist");
     }
-    return Fail(context, "cannot open " + key.shown + ": " + Win32ErrorText(rc));
+    return Fail(context, "cannot open " + key.shown + ": " + nt::ErrorText(rc));
 }
 
 std::string Join(const std::string &path, const std::string &name) {
@@ -370,7 +371,7 @@ int Query(Context &context, const Options &options) {
         rc = ReadSubkeys(open.get(), &subkeys);
         if (rc != ERROR_SUCCESS) {
             return Fail(context, "cannot list the subkeys of " + key.shown + ": " +
-                                     Win32ErrorText(rc));
+                                     nt::ErrorText(rc));
         }
         if (oneValue) {
             Value value;
@@ -385,7 +386,7 @@ int Query(Context &context, const Options &options) {
                 ++matches;
             } else if (rc != ERROR_FILE_NOT_FOUND) {
                 return Fail(context, "cannot read " + Quoted(wanted) + " of " + key.shown + ": " +
-                                         Win32ErrorText(rc));
+                                         nt::ErrorText(rc));
             } else if (!options.s) {
                 return Fail(context, Quoted(wanted) + " does not exist in " + key.shown);
             }
@@ -394,7 +395,7 @@ int Query(Context &context, const Options &options) {
             rc = ReadValues(open.get(), &values);
             if (rc != ERROR_SUCCESS) {
                 return Fail(context, "cannot read the values of " + key.shown + ": " +
-                                         Win32ErrorText(rc));
+                                         nt::ErrorText(rc));
             }
             context.out << "\n" << key.shown << "\n";
             for (const Value &value : values) {
@@ -442,7 +443,7 @@ int Add(Context &context, const Options &options) {
     if (setsValue && !EncodeData(type, options.data, &bytes, &error)) {
         return Usage(context, "reg add", error);
     }
-    if (const int status = CheckRoot(context, RootFolder())) {
+    if (const int status = RequireRoot(context, RootFolder())) {
         return status;
     }
     const std::string name = options.v ? options.valueName : "";
@@ -460,7 +461,7 @@ int Add(Context &context, const Options &options) {
     OpenKey key;
     DWORD rc = key.Create(options.key.path);
     if (rc != ERROR_SUCCESS) {
-        return Fail(context, "cannot make " + options.key.shown + ": " + Win32ErrorText(rc));
+        return Fail(context, "cannot make " + options.key.shown + ": " + nt::ErrorText(rc));
     }
     if (setsValue) {
         if (bytes.size() > UINT32_MAX) {
@@ -471,7 +472,7 @@ int Add(Context &context, const Options &options) {
                                                static_cast<DWORD>(bytes.size())));
         if (rc != ERROR_SUCCESS) {
             return Fail(context, "cannot set " + Quoted(name) + " in " + options.key.shown + ": " +
-                                     Win32ErrorText(rc));
+                                     nt::ErrorText(rc));
         }
     }
     context.out << "The operation completed successfully.\n";
@@ -479,7 +480,7 @@ int Add(Context &context, const Options &options) {
 }
 
 int Delete(Context &context, const Options &options) {
-    if (const int status = CheckRoot(context, RootFolder())) {
+    if (const int status = RequireRoot(context, RootFolder())) {
         return status;
     }
     OpenKey key;
@@ -496,7 +497,7 @@ int Delete(Context &context, const Options &options) {
         }
         if (rc != ERROR_SUCCESS) {
             return Fail(context, "cannot read " + Quoted(name) + " of " + options.key.shown +
-                                     ": " + Win32ErrorText(rc));
+                                     ": " + nt::ErrorText(rc));
         }
         if (!options.f) {
             return Fail(context, "not deleting " + Quoted(name) + " of " + options.key.shown +
@@ -505,7 +506,7 @@ int Delete(Context &context, const Options &options) {
         rc = static_cast<DWORD>(RegDeleteValueA(key.get(), name.c_str()));
         if (rc != ERROR_SUCCESS) {
             return Fail(context, "cannot delete " + Quoted(name) + " of " + options.key.shown +
-                                     ": " + Win32ErrorText(rc));
+                                     ": " + nt::ErrorText(rc));
         }
     } else if (options.va) {
         if (!options.f) {
@@ -522,7 +523,7 @@ int Delete(Context &context, const Options &options) {
         }
         if (rc != ERROR_SUCCESS) {
             return Fail(context, "cannot delete the values of " + options.key.shown + ": " +
-                                     Win32ErrorText(rc));
+                                     nt::ErrorText(rc));
         }
     } else {
         if (options.key.path.empty()) {
@@ -534,7 +535,7 @@ int Delete(Context &context, const Options &options) {
         }
         rc = static_cast<DWORD>(RegDeleteTreeA(HKEY_LOCAL_MACHINE, options.key.path.c_str()));
         if (rc != ERROR_SUCCESS) {
-            return Fail(context, "cannot delete " + options.key.shown + ": " + Win32ErrorText(rc));
+            return Fail(context, "cannot delete " + options.key.shown + ": " + nt::ErrorText(rc));
         }
     }
     context.out << "The operation completed successfully.\n";
@@ -545,14 +546,8 @@ int Delete(Context &context, const Options &options) {
 
 int RunReg(Context &context, const Args &args) {
     size_t i = 0;
-    while (i < args.size()) {
-        std::string error;
-        if (!TakeRootOption(args, &i, &error)) {
-            break;
-        }
-        if (!error.empty()) {
-            return Usage(context, "reg", error);
-        }
+    if (std::string error; !cli::TakeRootOptions(args, &i, &error)) {
+        return Usage(context, "reg", error);
     }
     if (i == args.size()) {
         return Usage(context, "reg", "no operation given (query, add or delete)");
@@ -568,7 +563,7 @@ int RunReg(Context &context, const Args &args) {
     if (strcasecmp(verb.c_str(), "query") == 0) {
         status = ParseOptions(context, "query", kQueryHelp, rest, "v ve s ", &options);
         if (status == kSuccess) {
-            if (const int root = CheckRoot(context, RootFolder())) {
+            if (const int root = RequireRoot(context, RootFolder())) {
                 return root;
             }
             status = Query(context, options);

@@ -54,6 +54,13 @@ NT_EXPORT bool CheckRootOwnership(const std::string &root, std::string *problem)
 // callers that go on working relative to that descriptor.
 NT_EXPORT bool CheckOpenOwnership(int fd, const std::string &path, std::string *problem);
 
+// The check every command makes before it acts on a root, in the one
+// wording they all print: root must be a folder ("no NT root at ROOT; run
+// 'ntroot init'"), hold registry.db when needRegistry ("no NT root at ROOT
+// (it has no registry.db); run 'ntroot init'"), and pass
+// CheckRootOwnership. False with *problem when it does not.
+NT_EXPORT bool CheckRoot(const std::string &root, bool needRegistry, std::string *problem);
+
 // ---- Temporaries beside a file being replaced ------------------------------
 //
 // A file that is replaced whole (CopyFileA, ntroot's writes) is first written
