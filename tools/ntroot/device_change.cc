@@ -95,7 +95,7 @@ std::string SimHelp() {
         "The file holds one statistic a line, its identifier then its value:\n"
         "\"0x0002020D 5\"; '#' starts a comment. When a statistic is on several\n"
         "lines the last one counts; a statistic without a line, or whose line is\n"
-        "malformed, fails its query, which ends a walk of the table there.\n";
+        "malformed, fails its query: a walk passes over it.\n";
     return help;
 }
 

@@ -40,8 +40,8 @@ const char kListHelp[] =
     "                ... in half duplex, else 0\n"
     "                                    a collision-type counter: 0 unless the\n"
     "                                    link is half duplex\n"
-    "              A statistic whose query fails ends every walk of\n"
-    "              dot3StatsTable at that adapter's cell.\n";
+    "              A walk of dot3StatsTable passes over a statistic\n"
+    "              whose query fails; a GET of it gets noSuchName.\n";
 
 // Alias under which list opens a device, as the agents open theirs.
 const char kListAlias[] = "NTROOTLIST";

@@ -3,8 +3,8 @@
 // backends that answer them, ntroot's command line and files, the tests).
 //
 // The agent serves each statistic in one column of dot3StatsTable (RFC
-// 1643); a statistic its adapter does not answer ends every walk of the
-// table at that cell, so a simulated adapter meant for a walk lists all 11.
+// 1643); a walk passes over a statistic its adapter does not answer, so a
+// simulated adapter that lists all 11 shows a whole row.
 // On Linux, an interface's counter comes from the ethtool eth-mac attribute
 // when the driver keeps it, else from the interface's statistics/ file.
 //
