@@ -8,7 +8,8 @@
 
 namespace snmpsvc {
 
-const char AgentListKey[] = "SYSTEM\\CurrentControlSet\\Services\\SNMP\\Parameters\\ExtensionAgents";
+const char AgentListKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\SNMP\\Parameters\\ExtensionAgents";
 
 namespace {
 

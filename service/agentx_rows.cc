@@ -31,9 +31,8 @@ std::vector<ServedRow> ServedRows(snmphost::ExtensionAgent &agent) {
         }
         const uint32_t column = static_cast<uint32_t>(name[view.size()]);
         snmphost::Oid instance(name.begin() + static_cast<long>(view.size()) + 1, name.end());
-        auto row = std::find_if(rows.begin(), rows.end(), [&](const ServedRow &known) {
-            return known.instance == instance;
-        });
+        auto row = std::find_if(rows.begin(), rows.end(),
+                                [&](const ServedRow &known) { return known.instance == instance; });
         if (row == rows.end()) {
             rows.push_back({std::move(instance), column, column});
         } else {

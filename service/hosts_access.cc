@@ -149,8 +149,8 @@ bool Fits(const char *text, size_t size) { return text != nullptr && strnlen(tex
 bool Concerns(const char *name) {
     auto same = [name](const std::string &path) {
         const size_t slash = path.rfind('/');
-        return path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos,
-                            name) == 0;
+        return path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, name) ==
+               0;
     };
     return same(g_cache.allowPath) || same(g_cache.denyPath);
 }
@@ -182,8 +182,7 @@ void OnAccessFilesChanged(int fd, void * /*data*/) {
         for (ssize_t at = 0; at < got;) {
             const auto *event = reinterpret_cast<const struct inotify_event *>(buffer + at);
             at += static_cast<ssize_t>(sizeof *event + event->len);
-            if ((event->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) !=
-                0) {
+            if ((event->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) != 0) {
                 snmp_log(LOG_WARNING,
                          "the folder of %s or %s changed or events were lost: the access check "
                          "now reads them for every request\n",
@@ -200,8 +199,9 @@ void OnAccessFilesChanged(int fd, void * /*data*/) {
 
 bool Watch(const std::string &path, std::string *warning) {
     const size_t slash = path.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
     const uint32_t events = IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_CREATE | IN_DELETE |
                             IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
                             IN_ONLYDIR;
@@ -255,8 +255,8 @@ bool AccessRulesArePure(const std::string &text) {
                     return false;  // an option field
                 }
             }
-            tokenStart = c == ' ' || c == '\t' || c == '\r' || c == ',' ||
-                         (c == ':' && brackets == 0);
+            tokenStart =
+                c == ' ' || c == '\t' || c == '\r' || c == ',' || (c == ':' && brackets == 0);
         }
         if (brackets != 0) {
             return false;
@@ -292,15 +292,14 @@ bool StartHostsAccessCache(std::string *warning) {
     return true;
 }
 
-void StopHostsAccessCache() {
-    StopWatching();
-}
+void StopHostsAccessCache() { StopWatching(); }
 
 }  // namespace snmpsvc
 
 // The agent library's access check binds here first (the executable comes
 // before libwrap in the lookup order); see hosts_access.h.
-extern "C" __attribute__((visibility("default"))) int hosts_ctl(char *daemon, char *name, char *addr, char *user) {
+extern "C" __attribute__((visibility("default"))) int hosts_ctl(char *daemon, char *name,
+                                                                char *addr, char *user) {
     using namespace snmpsvc;
     const HostsCtl real = LibwrapHostsCtl();
     if (real == nullptr) {

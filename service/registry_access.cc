@@ -14,8 +14,8 @@ LONG RegKey::Create(const std::string &path, REGSAM access) {
     Close();
     char noClass[] = "";
     DWORD disposition = 0;
-    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, noClass,
-                           REG_OPTION_NON_VOLATILE, access, nullptr, &key_, &disposition);
+    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, noClass, REG_OPTION_NON_VOLATILE,
+                           access, nullptr, &key_, &disposition);
 }
 
 void RegKey::Close() {

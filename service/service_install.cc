@@ -294,7 +294,8 @@ bool InstallService(const std::string &root, const std::string &program, Install
     const std::string systemDir = root + "/Windows/System32";
     struct stat info;
     if (stat(systemDir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        *error = root + " has no system directory Windows/System32 (make the root with: ntroot init)";
+        *error =
+            root + " has no system directory Windows/System32 (make the root with: ntroot init)";
         return false;
     }
     const std::string net = Dirname(program) + "/NET";
@@ -305,8 +306,8 @@ bool InstallService(const std::string &root, const std::string &program, Install
     bool changed = false;
     if (!EnsureServiceKey(program, &changed, error) || !EnsureKey(AgentListKey, &changed, error) ||
         !EnsureKey(PresenceKey, &changed, error) ||
-        !EnsureNetLink(systemDir, net, &changed, error) ||
-        !EnsureConfig(root, &changed, error) || !EnsureMibs(root, program, &changed, error)) {
+        !EnsureNetLink(systemDir, net, &changed, error) || !EnsureConfig(root, &changed, error) ||
+        !EnsureMibs(root, program, &changed, error)) {
         return false;
     }
     result->changed = changed;

@@ -30,7 +30,8 @@ struct Watch {
 // Whether fd and the entry name of dirfd are one file.
 bool SameFile(int fd, int dirfd, const std::string &name) {
     struct stat open, named;
-    return fstat(fd, &open) == 0 && fstatat(dirfd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+    return fstat(fd, &open) == 0 &&
+           fstatat(dirfd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
            open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
@@ -96,8 +97,8 @@ off_t LogLimit() {
 bool TurnLogIfFull(int dirfd, const ServiceFiles &files, off_t limit) {
     const std::string name = files.name + ".log";
     struct stat info;
-    if (fstatat(dirfd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(info.st_mode) || info.st_size <= limit) {
+    if (fstatat(dirfd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_size <= limit) {
         return false;
     }
     return renameat(dirfd, name.c_str(), dirfd, (name + ".1").c_str()) == 0;

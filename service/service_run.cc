@@ -118,8 +118,7 @@ std::vector<std::unique_ptr<ExtensionAgent>> LoadAgents(const std::vector<AgentE
             size_t rows = 0;
             const bool registered = RegisterAgentRows(agent.get(), entry.name, &rows, &error);
             if (rows == 0) {
-                LogLine(LOG_ERR, label + " skipped: " +
-                                     (registered ? "it serves no rows" : error));
+                LogLine(LOG_ERR, label + " skipped: " + (registered ? "it serves no rows" : error));
                 continue;
             }
             // Rows registered stay registered: the agent serves them.

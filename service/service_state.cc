@@ -15,8 +15,10 @@ namespace svcstate {
 namespace {
 
 std::string ErrnoText(const std::string &what, int err) {
-    return what + ": " + (err == EINVAL ? "not a regular file" : err == ELOOP ? "a symbolic link"
-                                                                           : std::strerror(err));
+    return what + ": " +
+           (err == EINVAL  ? "not a regular file"
+            : err == ELOOP ? "a symbolic link"
+                           : std::strerror(err));
 }
 
 // The pid in the pid file, or 0 when it is missing or holds anything else.
@@ -106,15 +108,14 @@ Status QueryService(const ServiceFiles &files) {
     }
     if (holder != 0) {
         status.pid = holder;
-        status.state = ReadPidFile(folder, files.name + ".pid") == holder ? State::Running
-                                                                          : State::Starting;
+        status.state =
+            ReadPidFile(folder, files.name + ".pid") == holder ? State::Running : State::Starting;
     }
     close(folder);
     return status;
 }
 
-std::unique_ptr<ServiceLease> ServiceLease::Acquire(const ServiceFiles &files,
-                                                    std::string *error) {
+std::unique_ptr<ServiceLease> ServiceLease::Acquire(const ServiceFiles &files, std::string *error) {
     const int folder = OpenRunFolder(files, true, error);
     if (folder < 0) {
         return nullptr;

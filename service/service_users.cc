@@ -141,8 +141,8 @@ bool UsmUserName(const std::vector<std::string> &words, std::string *name) {
 // Whether line is one of the user's lines in the configuration.
 bool LineOfUser(const std::string &line, const std::string &name) {
     const std::vector<std::string> words = Words(line);
-    if (words.size() >= 2 && (words[0] == "createUser" || words[0] == "rouser" ||
-                              words[0] == "rwuser") &&
+    if (words.size() >= 2 &&
+        (words[0] == "createUser" || words[0] == "rouser" || words[0] == "rwuser") &&
         words[1] == name) {
         return true;
     }
@@ -356,13 +356,11 @@ bool LocalKey(const Protocol &auth, const Protocol *priv, const std::string &pas
             sc_get_priv_alg_byoid(priv->id, static_cast<u_int>(priv->length));
         status = info == nullptr
                      ? SNMPERR_GENERR
-                     : netsnmp_extend_kul(static_cast<u_int>(info->proper_length),
-                                          const_cast<oid *>(auth.id),
-                                          static_cast<u_int>(auth.length), info->type,
-                                          reinterpret_cast<u_char *>(const_cast<char *>(
-                                              engineId.data())),
-                                          static_cast<u_int>(engineId.size()), &kul,
-                                          &kulLength, KeyBufferSize);
+                     : netsnmp_extend_kul(
+                           static_cast<u_int>(info->proper_length), const_cast<oid *>(auth.id),
+                           static_cast<u_int>(auth.length), info->type,
+                           reinterpret_cast<u_char *>(const_cast<char *>(engineId.data())),
+                           static_cast<u_int>(engineId.size()), &kul, &kulLength, KeyBufferSize);
     }
     if (status == SNMPERR_SUCCESS) {
         key->assign(reinterpret_cast<const char *>(kul), kulLength);
@@ -473,8 +471,8 @@ bool AddUser(const UserFiles &files, const UserSpec &spec, std::string *error) {
                     "): keys localised to the engine ID above");
     lines.push_back("usmUser 1 " + std::to_string(ReadOnlyStorage) + " " + HexOf(engineId) + " " +
                     name + " " + name + " .0.0 " + OidText(auth->id, auth->length) + " " +
-                    HexOf(authKey) + " " + OidText(priv->id, priv->length) + " " +
-                    HexOf(privKey) + " \"\"");
+                    HexOf(authKey) + " " + OidText(priv->id, priv->length) + " " + HexOf(privKey) +
+                    " \"\"");
     lines.push_back("rouser " + spec.name + " authPriv");
     std::fill(authKey.begin(), authKey.end(), '\0');
     std::fill(privKey.begin(), privKey.end(), '\0');

@@ -64,8 +64,8 @@ struct UserEntry {
     std::string name;
     std::string authProtocol;  // as CheckUser spells it, else the OID
     std::string privProtocol;
-    std::string access;        // "authPriv (read-only)", or "none" without a rouser line
-    std::string note;          // why the entry needs care, or ""
+    std::string access;  // "authPriv (read-only)", or "none" without a rouser line
+    std::string note;    // why the entry needs care, or ""
 };
 
 // The users of the configuration, in file order. False with *error when the

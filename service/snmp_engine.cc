@@ -35,7 +35,7 @@ bool g_subagent = false;
 std::string g_agentxSocket;  // from the command line; empty: the configuration's
 
 bool g_syslog = false;
-std::string g_partialLine;       // a library message not yet ended by a newline
+std::string g_partialLine;        // a library message not yet ended by a newline
 bool g_droppingBindings = false;  // after a response that could not be sent
 
 std::string AgentxSocket() {
@@ -51,13 +51,13 @@ bool LogAgentxLine(std::string *line) {
     const std::string failed = "Warning: Failed to connect to the agentx master agent";
     if (line->compare(0, failed.size(), failed) == 0) {
         const int err = errno;
-        netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID,
-                               NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS, 1);
-        const int interval = netsnmp_ds_get_int(NETSNMP_DS_APPLICATION_ID,
-                                                NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL);
+        netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS,
+                               1);
+        const int interval =
+            netsnmp_ds_get_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL);
         *line = "cannot connect to the AgentX master agent at " + AgentxSocket() + " (" +
                 (err == ENOENT         ? std::string("no such socket: is snmpd running with "
-                                                     "\"master agentx\"?")
+                                                             "\"master agentx\"?")
                  : err == EACCES       ? std::string("permission denied: see agentXPerms")
                  : err == ECONNREFUSED ? std::string("connection refused: no master listens")
                                        : std::string(std::strerror(err))) +
@@ -65,8 +65,8 @@ bool LogAgentxLine(std::string *line) {
         return true;
     }
     if (line->find("AgentX subagent connected") != std::string::npos) {
-        netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID,
-                               NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS, 0);
+        netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_NO_CONNECTION_WARNINGS,
+                               0);
         *line = "connected to the AgentX master agent at " + AgentxSocket();
         return true;
     }
@@ -304,8 +304,7 @@ std::string ListenAddress() {
     if (g_subagent) {
         return "AgentX master at " + AgentxSocket();
     }
-    const char *ports =
-        netsnmp_ds_get_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_PORTS);
+    const char *ports = netsnmp_ds_get_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_PORTS);
     return ports != nullptr ? ports : DefaultListenAddress;
 }
 

@@ -94,7 +94,6 @@ int UsageError(const std::string &text) {
     return cli::UsageError(std::cerr, "snmpsvc", text);
 }
 
-
 // What `snmpsvc user ...` was given.
 struct UserCommand {
     UserFiles files;
@@ -215,8 +214,7 @@ int RunUserCommand(UserCommand &command) {
     const std::string verb = operands.empty() ? "" : operands[0];
     if (verb != "add" && verb != "list" && verb != "del") {
         return UsageError(verb.empty() ? "user needs a subcommand: add, list or del"
-                                       : "unknown user subcommand " + verb +
-                                             " (add, list or del)");
+                                       : "unknown user subcommand " + verb + " (add, list or del)");
     }
     const size_t wanted = verb == "list" ? 1 : 2;
     if (operands.size() < wanted) {
@@ -226,7 +224,8 @@ int RunUserCommand(UserCommand &command) {
         return UsageError("unexpected argument " + operands[wanted]);
     }
     if (verb != "add" && command.optionGiven) {
-        return UsageError("--auth-proto, --priv-proto and the pass phrase options belong to user add");
+        return UsageError(
+            "--auth-proto, --priv-proto and the pass phrase options belong to user add");
     }
     const std::string folder = command.root + "/snmp";
     struct stat info;
@@ -256,9 +255,10 @@ int RunUserCommand(UserCommand &command) {
         if (!DeleteUser(command.files, operands[1], &error)) {
             return Failed(error);
         }
-        std::printf("The SNMPv3 user %s is deleted from %s.\n"
-                    "Restart the SNMP service to drop it: NET STOP SNMP, then NET START SNMP.\n",
-                    operands[1].c_str(), command.files.config.c_str());
+        std::printf(
+            "The SNMPv3 user %s is deleted from %s.\n"
+            "Restart the SNMP service to drop it: NET STOP SNMP, then NET START SNMP.\n",
+            operands[1].c_str(), command.files.config.c_str());
         return cli::kSuccess;
     }
     UserSpec &user = command.spec;
@@ -277,19 +277,19 @@ int RunUserCommand(UserCommand &command) {
         }
     }
     if (user.authPass.empty()) {
-        const bool read = command.authPassFile.empty()
-                              ? AskPass("authentication", &user.authPass, &error)
-                              : ReadPassFile(command.authPassFile, "authentication",
-                                             &user.authPass, &error);
+        const bool read =
+            command.authPassFile.empty()
+                ? AskPass("authentication", &user.authPass, &error)
+                : ReadPassFile(command.authPassFile, "authentication", &user.authPass, &error);
         if (!read) {
             return Failed(error);
         }
     }
     if (user.privPass.empty()) {
-        const bool read = command.privPassFile.empty()
-                              ? AskPass("privacy", &user.privPass, &error)
-                              : ReadPassFile(command.privPassFile, "privacy", &user.privPass,
-                                             &error);
+        const bool read =
+            command.privPassFile.empty()
+                ? AskPass("privacy", &user.privPass, &error)
+                : ReadPassFile(command.privPassFile, "privacy", &user.privPass, &error);
         if (!read) {
             return Failed(error);
         }
@@ -300,10 +300,11 @@ int RunUserCommand(UserCommand &command) {
     if (!AddUser(command.files, user, &error)) {
         return Failed(error);
     }
-    std::printf("The SNMPv3 user %s (%s, %s, authPriv) is added to %s.\n"
-                "Restart the SNMP service to use it: NET STOP SNMP, then NET START SNMP.\n",
-                user.name.c_str(), user.authProtocol.c_str(), user.privProtocol.c_str(),
-                command.files.config.c_str());
+    std::printf(
+        "The SNMPv3 user %s (%s, %s, authPriv) is added to %s.\n"
+        "Restart the SNMP service to use it: NET STOP SNMP, then NET START SNMP.\n",
+        user.name.c_str(), user.authProtocol.c_str(), user.privProtocol.c_str(),
+        command.files.config.c_str());
     return cli::kSuccess;
 }
 
@@ -370,9 +371,9 @@ int Main(int argc, char **argv) {
             passOnCommandLine = true;
         } else if (arg == "--syslog") {
             run.syslog = true;
-        } else if (arg == "--listen" || arg == "--auth-proto" ||
-                   arg == "--auth-pass" || arg == "--priv-proto" || arg == "--priv-pass" ||
-                   arg == "--auth-pass-file" || arg == "--priv-pass-file") {
+        } else if (arg == "--listen" || arg == "--auth-proto" || arg == "--auth-pass" ||
+                   arg == "--priv-proto" || arg == "--priv-pass" || arg == "--auth-pass-file" ||
+                   arg == "--priv-pass-file") {
             return UsageError(arg + " needs a value");
         } else if (!arg.empty() && arg[0] == '-') {
             return UsageError("unknown option " + arg);
@@ -435,7 +436,8 @@ int Main(int argc, char **argv) {
         return UsageError("unknown command " + command);
     }
     if (command != "user" && userOptionGiven) {
-        return UsageError("--auth-proto, --priv-proto and the pass phrase options belong to user add");
+        return UsageError(
+            "--auth-proto, --priv-proto and the pass phrase options belong to user add");
     }
     return verb->run(operands);
 }

@@ -31,14 +31,12 @@ namespace {
 
 const char *const SystemTokens[] = {"syscontact", "syslocation", "sysname",
                                     "sysdescr",   "sysobjectid", "sysservices"};
-const char *const AccessTokens[] = {"createUser",   "rouser",       "rwuser",
-                                    "rocommunity",  "rwcommunity",  "rocommunity6",
-                                    "rwcommunity6", "com2sec",      "com2sec6",
-                                    "group",        "access",       "view",
-                                    "authuser",     "authcommunity"};
+const char *const AccessTokens[] = {"createUser",  "rouser",       "rwuser",       "rocommunity",
+                                    "rwcommunity", "rocommunity6", "rwcommunity6", "com2sec",
+                                    "com2sec6",    "group",        "access",       "view",
+                                    "authuser",    "authcommunity"};
 // What the master-role modules keep in the persistent file.
-const char *const PersistentTokens[] = {"setserialno", "psyscontact", "psyslocation",
-                                        "psysname"};
+const char *const PersistentTokens[] = {"setserialno", "psyscontact", "psyslocation", "psysname"};
 
 bool g_toldSystem = false;
 bool g_toldAccess = false;

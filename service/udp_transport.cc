@@ -147,8 +147,8 @@ int Send(netsnmp_transport *t, const void *buf, int size, void **opaque, int *ol
 // Whether t is the library's IPv4 UDP transport on a socket bound to an
 // IPv4 address and to no device; *local is that address.
 bool Trimmable(const netsnmp_transport *t, struct sockaddr_in *local) {
-    const bool library = t != nullptr && t->f_recv == netsnmp_udpbase_recv &&
-                         t->f_send == netsnmp_udpbase_send;
+    const bool library =
+        t != nullptr && t->f_recv == netsnmp_udpbase_recv && t->f_send == netsnmp_udpbase_send;
     const bool ours = t != nullptr && t->f_recv == Receive && t->f_send == Send;
     if (t == nullptr || t->sock < 0 || !(library || ours) ||
         (t->flags & NETSNMP_TRANSPORT_FLAG_STREAM) != 0) {

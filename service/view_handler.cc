@@ -72,7 +72,8 @@ bool SetVarValue(netsnmp_variable_list *var, const Value &value) {
         case ASN_RFC1155_GAUGE:
         case ASN_RFC1155_TIMETICKS:
             return snmp_set_var_typed_integer(
-                       var, value.type, static_cast<long>(static_cast<uint32_t>(value.number))) == 0;
+                       var, value.type, static_cast<long>(static_cast<uint32_t>(value.number))) ==
+                   0;
         case ASN_COUNTER64: {
             const uint64_t number = static_cast<uint64_t>(value.number);
             struct counter64 wide;
@@ -107,9 +108,7 @@ bool ValueOfVar(const netsnmp_variable_list *var, Value *value) {
         case ASN_INTEGER: value->number = *var->val.integer; return true;
         case ASN_COUNTER:
         case ASN_GAUGE:
-        case ASN_TIMETICKS:
-            value->number = static_cast<uint32_t>(*var->val.integer);
-            return true;
+        case ASN_TIMETICKS: value->number = static_cast<uint32_t>(*var->val.integer); return true;
         case ASN_COUNTER64:
             value->number = static_cast<int64_t>((var->val.counter64->high << 32) |
                                                  (var->val.counter64->low & 0xFFFFFFFFu));
@@ -234,8 +233,7 @@ void AnswerGetNext(netsnmp_agent_request_info *reqinfo, netsnmp_request_info *re
             }
             break;
         case Reply::NothingHere:
-        case Reply::NoSuchInstance:
-            break;  // untouched: the engine asks the next view
+        case Reply::NoSuchInstance: break;  // untouched: the engine asks the next view
         case Reply::Error: netsnmp_set_request_error(reqinfo, request, reply.error); break;
     }
 }
@@ -358,9 +356,9 @@ bool RegisterAgentRange(ExtensionAgent *agent, const std::string &name, const sn
     const int rc = netsnmp_register_handler(registration);  // frees it on failure
     if (rc != MIB_REGISTERED_OK) {
         *error = snmphost::OidText(start) +
-                 (rc == MIB_DUPLICATE_REGISTRATION ? std::string(" is served already")
-                                                   : " cannot be registered (error " +
-                                                         std::to_string(rc) + ")");
+                 (rc == MIB_DUPLICATE_REGISTRATION
+                      ? std::string(" is served already")
+                      : " cannot be registered (error " + std::to_string(rc) + ")");
         return false;
     }
     return true;

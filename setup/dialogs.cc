@@ -6,8 +6,8 @@
 // ---- Component dialog. ------------------------------------------------------
 
 BEGIN_MESSAGE_MAP(CComponentDlg, CDialog)
-    ON_BN_CLICKED(IDC_CONTINUE, OnContinue)
-    ON_BN_CLICKED(IDC_CANCEL_INSTALLATION, OnCancelInstallation)
+ON_BN_CLICKED(IDC_CONTINUE, OnContinue)
+ON_BN_CLICKED(IDC_CANCEL_INSTALLATION, OnCancelInstallation)
 END_MESSAGE_MAP()
 
 CComponentDlg::CComponentDlg() : CDialog(IDD_COMPONENTS, nullptr) {}
@@ -43,8 +43,8 @@ void CComponentDlg::OnCancelInstallation() { EndDialog(IDCANCEL); }
 // ---- Replace dialog. ----------------------------------------------------------
 
 BEGIN_MESSAGE_MAP(CReplaceDlg, CDialog)
-    ON_BN_CLICKED(IDC_REPLACE, OnReplace)
-    ON_BN_CLICKED(IDC_CANCEL_REPLACE, OnCancelInstallation)
+ON_BN_CLICKED(IDC_REPLACE, OnReplace)
+ON_BN_CLICKED(IDC_CANCEL_REPLACE, OnCancelInstallation)
 END_MESSAGE_MAP()
 
 CReplaceDlg::CReplaceDlg() : CDialog(IDD_REPLACE, nullptr) {}
@@ -60,8 +60,8 @@ void CReplaceDlg::OnCancelInstallation() { EndDialog(2); }
 // ---- Restart dialog. ------------------------------------------------------------
 
 BEGIN_MESSAGE_MAP(CRestartDlg, CDialog)
-    ON_BN_CLICKED(IDC_RESTART_NOW, OnRestartNow)
-    ON_BN_CLICKED(IDC_DO_NOT_RESTART, OnDoNotRestart)
+ON_BN_CLICKED(IDC_RESTART_NOW, OnRestartNow)
+ON_BN_CLICKED(IDC_DO_NOT_RESTART, OnDoNotRestart)
 END_MESSAGE_MAP()
 
 CRestartDlg::CRestartDlg() : CDialog(IDD_RESTART, nullptr) {}

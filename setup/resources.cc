@@ -55,8 +55,8 @@ constexpr size_t Count(const nt::ui::DialogItemTemplate (&)[N]) {
 const nt::ui::DialogTemplate kDialogs[] = {
     {IDD_RESTART, kDialogStyle, 0, 0, 0, 206, 58, kCaption, kFont, kPointSize, kRestartItems,
      Count(kRestartItems)},
-    {IDD_COMPONENTS, kDialogStyle, 0, 0, 0, 217, 88, kCaption, kFont, kPointSize,
-     kComponentItems, Count(kComponentItems)},
+    {IDD_COMPONENTS, kDialogStyle, 0, 0, 0, 217, 88, kCaption, kFont, kPointSize, kComponentItems,
+     Count(kComponentItems)},
     {IDD_REPLACE, kDialogStyle, 0, 0, 0, 217, 63, kCaption, kFont, kPointSize, kReplaceItems,
      Count(kReplaceItems)},
 };

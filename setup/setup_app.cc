@@ -26,12 +26,12 @@ struct Message {
     const char *text;
     UINT style;
 };
-constexpr Message kNotWindowsNt = {
-    "This software requires Windows NT - Cancelling installation.", MB_ICONHAND};
+constexpr Message kNotWindowsNt = {"This software requires Windows NT - Cancelling installation.",
+                                   MB_ICONHAND};
 constexpr Message kNoCurrentDirectory = {
     "Error getting current working directory - Cancelling installation.", MB_ICONHAND};
-constexpr Message kNoSystemDirectory = {
-    "Error getting system directory - Cancelling installation.", MB_ICONHAND};
+constexpr Message kNoSystemDirectory = {"Error getting system directory - Cancelling installation.",
+                                        MB_ICONHAND};
 constexpr Message kNoSnmpService = {
     "Cannot locate Microsoft Extensible SNMP Agent - Cancelling installation.", MB_ICONHAND};
 constexpr Message kAboutToStop = {
@@ -94,19 +94,17 @@ constexpr const char *kAgentListKey =
     "SYSTEM\\CurrentControlSet\\Services\\SNMP\\Parameters\\ExtensionAgents";
 
 struct Agent {
-    const char *fileName;    // in the current and the system directory alike
-    const char *valueName;   // in the agent list
+    const char *fileName;   // in the current and the system directory alike
+    const char *valueName;  // in the agent list
     const char *productKey;
-    const char *pathname;    // the product key's "Pathname"
+    const char *pathname;  // the product key's "Pathname"
 };
-constexpr Agent kHostdev = {
-    "HOSTDEV.DLL", "VeltrixHOSTDEV",
-    "SOFTWARE\\VeltrixNetworkingCompanyInc\\HOSTDEVAgent\\CurrentVersion",
-    "%SystemRoot%\\System32\\HOSTDEV.DLL"};
-constexpr Agent kEthstat = {
-    "ETHSTAT.DLL", "VeltrixETHSTAT",
-    "SOFTWARE\\VeltrixNetworkingCompanyInc\\ETHSTATAgent\\CurrentVersion",
-    "%SystemRoot%\\System32\\ETHSTAT.DLL"};
+constexpr Agent kHostdev = {"HOSTDEV.DLL", "VeltrixHOSTDEV",
+                            "SOFTWARE\\VeltrixNetworkingCompanyInc\\HOSTDEVAgent\\CurrentVersion",
+                            "%SystemRoot%\\System32\\HOSTDEV.DLL"};
+constexpr Agent kEthstat = {"ETHSTAT.DLL", "VeltrixETHSTAT",
+                            "SOFTWARE\\VeltrixNetworkingCompanyInc\\ETHSTATAgent\\CurrentVersion",
+                            "%SystemRoot%\\System32\\ETHSTAT.DLL"};
 
 // How long a NET command is waited for, in ms. Tests build a setup of
 // their own with a shorter wait; the program itself always waits 30 s.
@@ -139,8 +137,8 @@ int WritePathname(const Agent &agent) {
     HKEY key = nullptr;
     DWORD disposition = 0;
     const LONG created =
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, agent.productKey, 0, keyClass,
-                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, &disposition);
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, agent.productKey, 0, keyClass, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &key, &disposition);
     if (created != ERROR_SUCCESS) {
         NoteCause("cannot create or open the registry key HKEY_LOCAL_MACHINE\\%s: %s",
                   agent.productKey, nt::ErrorText(static_cast<DWORD>(created)).c_str());
@@ -230,9 +228,10 @@ std::string FindWithoutCase(const char *folder, const char *name) {
         for (const std::string &match : matches) {
             names += (names.empty() ? "" : ", ") + match;
         }
-        NoteCause("more than one file in %s is named %s without regard to case (%s); "
-                  "leave only one",
-                  folder, name, names.c_str());
+        NoteCause(
+            "more than one file in %s is named %s without regard to case (%s); "
+            "leave only one",
+            folder, name, names.c_str());
     }
     return "";
 }
@@ -314,7 +313,8 @@ int CSetupApp::RunInstallation() {
     const DWORD currentLength = GetCurrentDirectoryA(kDirectorySize, currentDirectory);
     if (currentLength == 0 || currentLength >= kDirectorySize) {
         if (currentLength == 0) {
-            NoteCause("cannot read the current directory: %s", nt::ErrorText(GetLastError()).c_str());
+            NoteCause("cannot read the current directory: %s",
+                      nt::ErrorText(GetLastError()).c_str());
         } else {
             NoteCause("the current directory is %lu bytes long; setup takes one of at most %lu",
                       static_cast<unsigned long>(currentLength - 1),
@@ -326,7 +326,8 @@ int CSetupApp::RunInstallation() {
     const UINT systemLength = GetSystemDirectoryA(systemDirectory, kDirectorySize);
     if (systemLength == 0 || systemLength >= kDirectorySize) {
         if (systemLength == 0) {
-            NoteCause("cannot read the system directory: %s", nt::ErrorText(GetLastError()).c_str());
+            NoteCause("cannot read the system directory: %s",
+                      nt::ErrorText(GetLastError()).c_str());
         } else {
             NoteCause("the system directory is %lu bytes long; setup takes one of at most %lu",
                       static_cast<unsigned long>(systemLength - 1),

@@ -25,11 +25,11 @@
 #include "nt/afxdialogs.h"
 
 // Exit statuses of mibsetup.
-constexpr int kExitInstalled = 0;      // installed; the service serves if a restart was asked
-constexpr int kExitFailed = 1;         // a failure, told by a message box and standard error
-constexpr int kExitUsage = 2;          // a wrong argument
-constexpr int kExitCancelled = 3;      // cancelled, by the user or by a key script's end
-constexpr int kExitNotRestarted = 4;   // installed, but "NET START SNMP" failed
+constexpr int kExitInstalled = 0;     // installed; the service serves if a restart was asked
+constexpr int kExitFailed = 1;        // a failure, told by a message box and standard error
+constexpr int kExitUsage = 2;         // a wrong argument
+constexpr int kExitCancelled = 3;     // cancelled, by the user or by a key script's end
+constexpr int kExitNotRestarted = 4;  // installed, but "NET START SNMP" failed
 
 class CSetupApp : public CWinApp {
 public:

@@ -99,8 +99,7 @@ AsnInteger QueryBinding(RFC1157VarBind *binding, BYTE requestType) {
                 binding->value = valueAsItCame;
             }
         }
-        default:
-            return SNMP_ERRORSTATUS_GENERR;
+        default: return SNMP_ERRORSTATUS_GENERR;
     }
 }
 

@@ -10,8 +10,8 @@ std::FILE *LogFile = nullptr;
 HANDLE LogEventSource = nullptr;
 
 BOOL OidCopy(AsnObjectIdentifier *destination, const AsnObjectIdentifier *source) {
-    destination->ids =
-        static_cast<UINT *>(GlobalAlloc(GPTR, static_cast<SIZE_T>(source->idLength) * sizeof(UINT)));
+    destination->ids = static_cast<UINT *>(
+        GlobalAlloc(GPTR, static_cast<SIZE_T>(source->idLength) * sizeof(UINT)));
     if (destination->ids == nullptr) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;

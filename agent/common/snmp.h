@@ -44,10 +44,10 @@ constexpr const char *AgentLogFileName = "snmpdbg.log";
 constexpr const char *AgentLogEventSource = "SNMP";
 constexpr size_t AgentLogBufferSize = 256;
 
-extern int LogLevel;               // threshold; shipped 1
-extern int LogTargets;             // shipped LOG_TO_EVENTLOG
-extern std::FILE *LogFile;         // opened at the first message to the file
-extern HANDLE LogEventSource;      // registered at the first event
+extern int LogLevel;           // threshold; shipped 1
+extern int LogTargets;         // shipped LOG_TO_EVENTLOG
+extern std::FILE *LogFile;     // opened at the first message to the file
+extern HANDLE LogEventSource;  // registered at the first event
 
 // Formats the message into a buffer of AgentLogBufferSize bytes (a longer
 // message is cut at 255 characters) and writes it to the targets.

@@ -81,9 +81,7 @@ BOOL QueryAdapterStatistic(HANDLE device, DWORD statistic, DWORD *value) {
     return TRUE;
 }
 
-int AgentInit() {
-    return InitAgentTable(Columns, sizeof Columns / sizeof Columns[0]);
-}
+int AgentInit() { return InitAgentTable(Columns, sizeof Columns / sizeof Columns[0]); }
 
 AsnInteger AgentColumnValue(RFC1157VarBind *binding, UINT column, UINT instance) {
     if (instance == 0 || instance > AdapterCount) {

@@ -33,9 +33,7 @@ constexpr UINT Columns[] = {1, 2, 3, 4, 5, 6};
 
 const AsnObjectIdentifier AgentView = {10, ViewArcs};
 
-int AgentInit() {
-    return InitAgentTable(Columns, sizeof Columns / sizeof Columns[0]);
-}
+int AgentInit() { return InitAgentTable(Columns, sizeof Columns / sizeof Columns[0]); }
 
 AsnInteger AgentColumnValue(RFC1157VarBind *binding, UINT column, UINT instance) {
     if (instance == 0 || instance > AdapterCount) {
@@ -69,8 +67,7 @@ AsnInteger AgentColumnValue(RFC1157VarBind *binding, UINT column, UINT instance)
             value.asnType = ASN_RFC1155_COUNTER;
             value.asnValue.counter = 0;
             break;
-        default:
-            return SNMP_ERRORSTATUS_NOSUCHNAME;
+        default: return SNMP_ERRORSTATUS_NOSUCHNAME;
     }
     return SNMP_ERRORSTATUS_NOERROR;
 }

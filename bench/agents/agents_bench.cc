@@ -69,9 +69,10 @@ bool Load(const std::string &file, LoadedAgent *agent) {
         return false;
     }
     agent->library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);  // the same, already loaded
-    agent->entry = agent->library == nullptr ? nullptr
-                                             : reinterpret_cast<PFNSNMPEXTENSIONQUERY>(
-                                                   dlsym(agent->library, "SnmpExtensionQuery"));
+    agent->entry =
+        agent->library == nullptr
+            ? nullptr
+            : reinterpret_cast<PFNSNMPEXTENSIONQUERY>(dlsym(agent->library, "SnmpExtensionQuery"));
     return agent->entry != nullptr;
 }
 

@@ -6,10 +6,10 @@
 // again: from the view to the end of the table, from a name before the
 // view, from names between and past the columns, one binding a request and
 // three. The second adapter does not answer dot3StatsFCSErrors, so GETNEXTs
-// also pass over a cell whose driver fails. Every name an agent hands back is copied out and released with
-// GlobalFree, as nt/snmpext.h says; the names passed in are the program's
-// own and must come back untouched. A clean run leaks nothing: anything
-// valgrind finds lost was lost by an agent or the platform.
+// also pass over a cell whose driver fails. Every name an agent hands back is copied out and
+// released with GlobalFree, as nt/snmpext.h says; the names passed in are the program's own and
+// must come back untouched. A clean run leaks nothing: anything valgrind finds lost was lost by an
+// agent or the platform.
 //
 // The agents stay loaded to the end, as in the SNMP service: an agent's
 // column list lives as long as the library.
@@ -109,11 +109,12 @@ bool GetNext(const Agent &agent, std::vector<std::vector<UINT>> *names, long *re
 
 int main(int argc, char **argv) {
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("usage: %s [AGENT_FOLDER]\n"
-                    "Runs %ld GETNEXT requests through ETHSTAT.DLL and HOSTDEV.DLL (from\n"
-                    "AGENT_FOLDER, default %s) over a temporary NT root, releasing every\n"
-                    "name as a host does. Meant to be run under a leak checker.\n",
-                    argv[0], Requests, AGENT_DIR);
+        std::printf(
+            "usage: %s [AGENT_FOLDER]\n"
+            "Runs %ld GETNEXT requests through ETHSTAT.DLL and HOSTDEV.DLL (from\n"
+            "AGENT_FOLDER, default %s) over a temporary NT root, releasing every\n"
+            "name as a host does. Meant to be run under a leak checker.\n",
+            argv[0], Requests, AGENT_DIR);
         return 0;
     }
     const std::string folder = argc > 1 ? argv[1] : AGENT_DIR;
@@ -172,8 +173,7 @@ int main(int argc, char **argv) {
                 break;
             }
             if (!GetNext(agent, &pending, &released)) {
-                std::fprintf(stderr, "getnext_leak: %s answered a GETNEXT wrongly\n",
-                             agent.file);
+                std::fprintf(stderr, "getnext_leak: %s answered a GETNEXT wrongly\n", agent.file);
                 return 1;
             }
             ++requests;
@@ -181,8 +181,9 @@ int main(int argc, char **argv) {
             names = std::move(pending);
         }
     }
-    std::printf("getnext_leak: %ld GETNEXT requests (%ld bindings, %ld walks), %ld names "
-                "released\n",
-                requests, bindings, walks, released);
+    std::printf(
+        "getnext_leak: %ld GETNEXT requests (%ld bindings, %ld walks), %ld names "
+        "released\n",
+        requests, bindings, walks, released);
     return released == bindings ? 0 : 1;
 }

@@ -49,7 +49,8 @@ int main(int argc, char **argv) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(std::atoi(argv[1])));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (sock < 0 || bind(sock, reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0) {
+    if (sock < 0 ||
+        bind(sock, reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0) {
         std::perror("snmp_echo: bind");
         return 1;
     }
@@ -57,9 +58,8 @@ int main(int argc, char **argv) {
     for (;;) {
         struct sockaddr_in from;
         socklen_t fromLength = sizeof from;
-        const ssize_t got =
-            recvfrom(sock, data, sizeof data, 0, reinterpret_cast<struct sockaddr *>(&from),
-                     &fromLength);
+        const ssize_t got = recvfrom(sock, data, sizeof data, 0,
+                                     reinterpret_cast<struct sockaddr *>(&from), &fromLength);
         if (got <= 0) {
             continue;
         }

@@ -125,7 +125,7 @@ void Send(Slot *slot) {
     if (load.sent >= load.options.requests || load.failed) {
         return;
     }
-    netsnmp_pdu *request = snmp_pdu_create(load.options.get       ? SNMP_MSG_GET
+    netsnmp_pdu *request = snmp_pdu_create(load.options.get        ? SNMP_MSG_GET
                                            : load.options.bulk > 0 ? SNMP_MSG_GETBULK
                                                                    : SNMP_MSG_GETNEXT);
     if (load.options.bulk > 0) {
@@ -156,7 +156,8 @@ int OnResponse(int operation, netsnmp_session *, int, netsnmp_pdu *pdu, void *ma
     }
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - slot->sent);
-    load.latencyUs.push_back(static_cast<uint32_t>(std::min<long long>(elapsed.count(), UINT32_MAX)));
+    load.latencyUs.push_back(
+        static_cast<uint32_t>(std::min<long long>(elapsed.count(), UINT32_MAX)));
     ++load.answered;
     bool ended = false;
     if (pdu->errstat == SNMP_ERR_NOSUCHNAME) {
@@ -339,8 +340,8 @@ int main(int argc, char **argv) {
                 Percentile(load.latencyUs, 0.99),
                 load.latencyUs.empty() ? 0 : load.latencyUs.back());
     if (options.pid > 0) {
-        std::printf("agent RSS        %ld kB before, %ld kB after (%+ld kB)\n", rssBefore,
-                    rssAfter, rssAfter - rssBefore);
+        std::printf("agent RSS        %ld kB before, %ld kB after (%+ld kB)\n", rssBefore, rssAfter,
+                    rssAfter - rssBefore);
         std::printf("agent fds        %ld before, %ld after\n", fdsBefore, fdsAfter);
         if (cpuBefore >= 0 && cpuAfter >= 0 && load.answered > 0) {
             std::printf("agent cpu        %.2f us per request\n",

@@ -19,8 +19,7 @@ std::string StatisticText(DWORD statistic) {
 
 }  // namespace
 
-std::shared_ptr<AdapterHealth> AdapterHealth::For(const std::string &entry,
-                                                  const std::string &name,
+std::shared_ptr<AdapterHealth> AdapterHealth::For(const std::string &entry, const std::string &name,
                                                   const std::string &source) {
     static std::mutex lock;
     static auto *states = new std::map<std::string, std::weak_ptr<AdapterHealth>>;
@@ -53,7 +52,8 @@ void AdapterHealth::Failing(const Fault &fault) {
     const bool already = failing_.load();
     fault_ = fault;
     failing_.store(true);
-    WriteSystemLog(LOG_WARNING, Subject() + (already ? " still fails, now: " : " stopped answering: ") +
+    WriteSystemLog(LOG_WARNING, Subject() +
+                                    (already ? " still fails, now: " : " stopped answering: ") +
                                     DescribeFault(fault));
 }
 
@@ -94,8 +94,9 @@ void AdapterHealth::Settled(DWORD statistic, bool answers) {
     }
     statistics_.erase(found);
     failingStatistics_.fetch_sub(1);
-    WriteSystemLog(LOG_NOTICE, Subject() + (answers ? " answers statistic " : " no longer lists statistic ") +
-                                   StatisticText(statistic) + (answers ? " again" : ""));
+    WriteSystemLog(LOG_NOTICE,
+                   Subject() + (answers ? " answers statistic " : " no longer lists statistic ") +
+                       StatisticText(statistic) + (answers ? " again" : ""));
 }
 
 }  // namespace nt

@@ -16,7 +16,8 @@ std::string DescribeFault(const Fault &fault) {
     switch (fault.kind) {
         case Fault::kNone: return "answers";
         case Fault::kVanished: return "vanished";
-        case Fault::kUnreadable: return std::string("unreadable (") + std::strerror(fault.detail) + ")";
+        case Fault::kUnreadable:
+            return std::string("unreadable (") + std::strerror(fault.detail) + ")";
         case Fault::kNotRegularFile: return "not a regular file";
         case Fault::kTooLarge: return "too large";
         case Fault::kMalformed:

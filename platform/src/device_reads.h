@@ -71,7 +71,9 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
 
     // Whether the file kept open is the one info describes.
-    bool Is(dev_t device, ino_t inode) const { return fd_ >= 0 && device_ == device && inode_ == inode; }
+    bool Is(dev_t device, ino_t inode) const {
+        return fd_ >= 0 && device_ == device && inode_ == inode;
+    }
 
     // Whether the file kept open has been removed or renamed over (no name
     // leads to it any more): one fstat.

@@ -17,7 +17,8 @@ std::string SystemMessage(DWORD code) {
             return "Not enough storage is available to process this command.";
         case ERROR_INVALID_ACCESS: return "The access code is invalid.";
         case ERROR_INVALID_DATA: return "The data is invalid.";
-        case ERROR_OUTOFMEMORY: return "Not enough storage is available to complete this operation.";
+        case ERROR_OUTOFMEMORY:
+            return "Not enough storage is available to complete this operation.";
         case ERROR_WRITE_PROTECT: return "The media is write protected.";
         case ERROR_GEN_FAILURE: return "A device attached to the system is not functioning.";
         case ERROR_NOT_SUPPORTED: return "The request is not supported.";
@@ -25,7 +26,8 @@ std::string SystemMessage(DWORD code) {
             return "The specified network resource or device is no longer available.";
         case ERROR_FILE_EXISTS: return "The file exists.";
         case ERROR_INVALID_PARAMETER: return "The parameter is incorrect.";
-        case ERROR_INSUFFICIENT_BUFFER: return "The data area passed to a system call is too small.";
+        case ERROR_INSUFFICIENT_BUFFER:
+            return "The data area passed to a system call is too small.";
         case ERROR_INVALID_NAME:
             return "The filename, directory name, or volume label syntax is incorrect.";
         case ERROR_BUSY: return "The requested resource is in use.";
@@ -36,8 +38,7 @@ std::string SystemMessage(DWORD code) {
         case ERROR_CANTOPEN: return "The configuration registry key could not be opened.";
         case ERROR_CANTREAD: return "The configuration registry key could not be read.";
         case ERROR_CANTWRITE: return "The configuration registry key could not be written.";
-        case ERROR_REGISTRY_IO_FAILED:
-            return "An I/O operation initiated by the registry failed.";
+        case ERROR_REGISTRY_IO_FAILED: return "An I/O operation initiated by the registry failed.";
         case ERROR_KEY_DELETED:
             return "Illegal operation attempted on a registry key that has been marked for "
                    "deletion.";

@@ -143,28 +143,30 @@ bool ForEachAttribute(const uint8_t *data, size_t size, Visit visit) {
 bool ParseGroup(const uint8_t *data, size_t size, EthMacValues *values) {
     uint32_t id = UINT32_MAX;
     EthMacValues found;
-    const bool ok = ForEachAttribute(data, size, [&](uint16_t type, const uint8_t *payload,
-                                                     size_t length) {
-        if (type == ETHTOOL_A_STATS_GRP_ID) {
-            if (length < sizeof id) {
-                return false;
-            }
-            std::memcpy(&id, payload, sizeof id);
-        } else if (type == ETHTOOL_A_STATS_GRP_STAT) {
-            return ForEachAttribute(payload, length, [&](uint16_t counter, const uint8_t *value,
-                                                         size_t valueLength) {
-                if (valueLength < sizeof(uint64_t)) {
+    const bool ok =
+        ForEachAttribute(data, size, [&](uint16_t type, const uint8_t *payload, size_t length) {
+            if (type == ETHTOOL_A_STATS_GRP_ID) {
+                if (length < sizeof id) {
                     return false;
                 }
-                if (counter < EthMacValues::Slots) {  // a newer kernel's counters pass by
-                    std::memcpy(&found.value[counter], value, sizeof(uint64_t));  // may be unaligned
-                    found.present |= uint64_t{1} << counter;
-                }
-                return true;
-            });
-        }
-        return true;
-    });
+                std::memcpy(&id, payload, sizeof id);
+            } else if (type == ETHTOOL_A_STATS_GRP_STAT) {
+                return ForEachAttribute(
+                    payload, length,
+                    [&](uint16_t counter, const uint8_t *value, size_t valueLength) {
+                        if (valueLength < sizeof(uint64_t)) {
+                            return false;
+                        }
+                        if (counter < EthMacValues::Slots) {  // a newer kernel's counters pass by
+                            std::memcpy(&found.value[counter], value,
+                                        sizeof(uint64_t));  // may be unaligned
+                            found.present |= uint64_t{1} << counter;
+                        }
+                        return true;
+                    });
+            }
+            return true;
+        });
     if (ok && id == ETHTOOL_STATS_ETH_MAC) {
         for (unsigned i = 0; i < EthMacValues::Slots; ++i) {
             if (found.Has(i)) {
@@ -255,11 +257,11 @@ public:
             return ERROR_INVALID_NAME;
         }
         *values = EthMacValues{};
-        return Exchange(request, size, sequence,
-                        [&](const nlmsghdr &header, const uint8_t *body, size_t bodySize,
-                            Step *step) {
-                            return ParseStatsMessage(header, body, bodySize, values, step);
-                        });
+        return Exchange(
+            request, size, sequence,
+            [&](const nlmsghdr &header, const uint8_t *body, size_t bodySize, Step *step) {
+                return ParseStatsMessage(header, body, bodySize, values, step);
+            });
     }
 
     void SendStray(const std::string &ifname) {
@@ -334,8 +336,8 @@ private:
     DWORD Send(const uint8_t *request, size_t size) {
         sockaddr_nl kernel{};
         kernel.nl_family = AF_NETLINK;
-        while (sendto(fd_, request, size, 0, reinterpret_cast<sockaddr *>(&kernel),
-                      sizeof kernel) < 0) {
+        while (sendto(fd_, request, size, 0, reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) <
+               0) {
             if (errno != EINTR) {
                 return ErrorFromErrno(errno, "sendto", "netlink");
             }
@@ -382,8 +384,8 @@ private:
             if (from.nl_pid != 0) {
                 continue;  // not the kernel's
             }
-            const size_t length = static_cast<size_t>(got) < sizeof buffer ? static_cast<size_t>(got)
-                                                                            : sizeof buffer;
+            const size_t length =
+                static_cast<size_t>(got) < sizeof buffer ? static_cast<size_t>(got) : sizeof buffer;
             for (size_t at = 0; at + NLMSG_HDRLEN <= length;) {
                 nlmsghdr header;
                 std::memcpy(&header, buffer + at, sizeof header);

@@ -43,7 +43,7 @@ struct EthMacValues {
 
 // The request for ifname's eth-mac group, as sent to the ethtool family.
 NT_EXPORT std::vector<uint8_t> BuildStatsRequest(uint16_t family, uint32_t sequence,
-                                       const std::string &ifname);
+                                                 const std::string &ifname);
 
 // Reads the messages the kernel answered with: ERROR_SUCCESS and the
 // eth-mac counters; the Win32 error for an error message (ENODEV becomes
@@ -54,7 +54,8 @@ DWORD ParseStatsReply(const uint8_t *data, size_t size, EthMacValues *values);
 
 // Sends the query for ifname and returns the reply's bytes: ERROR_SUCCESS,
 // or the Win32 error of the transport.
-using EthtoolTransport = std::function<DWORD(const std::string &ifname, std::vector<uint8_t> *reply)>;
+using EthtoolTransport =
+    std::function<DWORD(const std::string &ifname, std::vector<uint8_t> *reply)>;
 
 // ifname's eth-mac counters, through the transport.
 NT_EXPORT DWORD QueryEthMacCounters(const std::string &ifname, EthMacCounters *counters);

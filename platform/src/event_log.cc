@@ -95,8 +95,7 @@ BOOL ReportEventA(HANDLE eventSource, WORD type, WORD category, DWORD eventId, P
         }
         text += " " + string;
     }
-    const std::string record =
-        nt::SyslogRecord(nt::Severity(type), source->name(), text);
+    const std::string record = nt::SyslogRecord(nt::Severity(type), source->name(), text);
     const DWORD answer = source->Send(record);
     if (answer != ERROR_SUCCESS) {
         SetLastError(answer);

@@ -181,8 +181,7 @@ BOOL CopyFileA(LPCSTR existingFile, LPCSTR newFile, BOOL failIfExists) {
         return nt::Fail(errno, "CopyFileA: create", temporary);
     }
     struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-    if (!nt::CopyData(in.get(), out.get()) ||
-        fchmod(out.get(), sourceInfo.st_mode & 07777) != 0 ||
+    if (!nt::CopyData(in.get(), out.get()) || fchmod(out.get(), sourceInfo.st_mode & 07777) != 0 ||
         futimens(out.get(), times) != 0 || fsync(out.get()) != 0) {
         const int err = errno;
         unlinkat(folder.get(), temporaryName.c_str(), 0);

@@ -294,7 +294,9 @@ private:
 
 }  // namespace
 
-void SetDeviceRequest(uint64_t request) { CurrentRequest.store(request, std::memory_order_relaxed); }
+void SetDeviceRequest(uint64_t request) {
+    CurrentRequest.store(request, std::memory_order_relaxed);
+}
 
 std::shared_ptr<AdapterDevice> OpenInterfaceAdapter(const std::string &entry,
                                                     const std::string &folder,

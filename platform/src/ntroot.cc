@@ -64,8 +64,8 @@ std::string UserName(uid_t uid) {
 bool CheckStatus(const struct stat &info, const std::string &path, std::string *problem) {
     const uid_t self = geteuid();
     if (info.st_uid != self && info.st_uid != 0) {
-        *problem = path + " belongs to " + UserName(info.st_uid) + ", not to " +
-                   UserName(self) + "; an NT root must be its owner's alone";
+        *problem = path + " belongs to " + UserName(info.st_uid) + ", not to " + UserName(self) +
+                   "; an NT root must be its owner's alone";
         return false;
     }
     if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {

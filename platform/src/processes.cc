@@ -107,9 +107,9 @@ public:
             }
             int timeout = -1;  // INFINITE
             if (milliseconds != INFINITE) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      deadline - Clock::now())
-                                      .count();
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                        .count();
                 if (left <= 0) {
                     return WAIT_TIMEOUT;
                 }

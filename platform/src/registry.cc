@@ -321,8 +321,8 @@ DWORD ParentOf(const RegistryTransaction &tx, int64_t id, int64_t *parent) {
 // the key itself and deletes what is in it.
 DWORD DeleteKey(HKEY key, LPCSTR subKey, bool tree) {
     std::vector<std::string> names;
-    const DWORD arguments = subKey == nullptr && !tree ? ERROR_INVALID_PARAMETER
-                                                       : SplitKeyPath(subKey, &names);
+    const DWORD arguments =
+        subKey == nullptr && !tree ? ERROR_INVALID_PARAMETER : SplitKeyPath(subKey, &names);
     KeyCall call(key, arguments, KEY_SET_VALUE | KEY_CREATE_SUB_KEY,
                  RegistryTransaction::Intent::kWrite);
     DWORD error = call.status();
@@ -387,9 +387,8 @@ extern "C" LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM
 }
 
 extern "C" LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*keyClass*/,
-                                DWORD options, REGSAM access,
-                                LPSECURITY_ATTRIBUTES /*security*/, PHKEY result,
-                                LPDWORD disposition) {
+                                DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES /*security*/,
+                                PHKEY result, LPDWORD disposition) {
     if (result == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -472,7 +471,8 @@ extern "C" LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, L
                                  BYTE *data, LPDWORD size) {
     std::string name;
     DWORD arguments = ValueName(valueName, &name);
-    if (arguments == ERROR_SUCCESS && (reserved != nullptr || (data != nullptr && size == nullptr))) {
+    if (arguments == ERROR_SUCCESS &&
+        (reserved != nullptr || (data != nullptr && size == nullptr))) {
         arguments = ERROR_INVALID_PARAMETER;
     }
     KeyCall call(key, arguments, KEY_QUERY_VALUE, RegistryTransaction::Intent::kRead);
@@ -525,9 +525,8 @@ extern "C" LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD va
     return CopyName(name, valueName, valueNameSize);
 }
 
-extern "C" LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize,
-                              LPDWORD reserved, LPSTR keyClass, LPDWORD classSize,
-                              PFILETIME lastWriteTime) {
+extern "C" LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                              LPSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime) {
     const bool badArguments = name == nullptr || nameSize == nullptr || reserved != nullptr ||
                               (keyClass != nullptr && classSize == nullptr);
     KeyCall call(key, badArguments ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS,

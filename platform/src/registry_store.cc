@@ -74,8 +74,8 @@ void KeepPrivate(const std::string &path) {
     for (const char *suffix : {"", "-wal", "-shm", "-journal"}) {
         const std::string file = path + suffix;
         struct stat info;
-        if (lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            info.st_uid == geteuid() && (info.st_mode & 077) != 0) {
+        if (lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+            (info.st_mode & 077) != 0) {
             chmod(file.c_str(), info.st_mode & 0700);
         }
     }
@@ -138,9 +138,8 @@ void LetGo(Store &store) {
 // info), reusing the one there when it is still the right one.
 DWORD Connect(Store &store, const std::string &path, const struct stat &info) {
     Connection &current = store.current;
-    if (current.db != nullptr &&
-        (current.owner != getpid() || current.path != path || current.device != info.st_dev ||
-         current.inode != info.st_ino)) {
+    if (current.db != nullptr && (current.owner != getpid() || current.path != path ||
+                                  current.device != info.st_dev || current.inode != info.st_ino)) {
         LetGo(store);
     }
     if (current.db != nullptr) {
@@ -186,12 +185,15 @@ DWORD BuildSchema(sqlite3 *db, const std::string &path) {
                   "  type INTEGER NOT NULL,"
                   "  data BLOB NOT NULL,"
                   "  UNIQUE(key, name));"
-                  "INSERT OR IGNORE INTO registry(name, value) VALUES('format', %" PRId64 ");"
+                  "INSERT OR IGNORE INTO registry(name, value) VALUES('format', %" PRId64
+                  ");"
                   "INSERT OR IGNORE INTO registry(name, value) VALUES('id', random());"
                   "INSERT OR IGNORE INTO keys(id, parent, name, last_write)"
-                  "  VALUES(%" PRId64 ", NULL, '', %" PRId64 ");"
+                  "  VALUES(%" PRId64 ", NULL, '', %" PRId64
+                  ");"
                   "INSERT OR IGNORE INTO keys(parent, name, last_write)"
-                  "  VALUES(%" PRId64 ", 'SOFTWARE', %" PRId64 "),"
+                  "  VALUES(%" PRId64 ", 'SOFTWARE', %" PRId64
+                  "),"
                   "        (%" PRId64 ", 'SYSTEM', %" PRId64 ");",
                   kFormat, kRegistryRootKey, now, kRegistryRootKey, now, kRegistryRootKey, now);
     DWORD error = Execute(db, "BEGIN IMMEDIATE", path);
@@ -272,8 +274,8 @@ DWORD MakeRegistry(const std::string &path, bool *exists) {
     remove_building();  // what a killed init may have left
     // Made here first, so that it is 0600 whatever the umask; SQLite takes
     // an empty file for an empty database and gives its journals its mode.
-    const int made = open(building.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          0600);
+    const int made =
+        open(building.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (made < 0) {
         return ErrorFromErrno(errno, "open", building);
     }
@@ -285,8 +287,8 @@ DWORD MakeRegistry(const std::string &path, bool *exists) {
         return ErrorFromErrno(madeErrno, "fchmod", building);
     }
     sqlite3 *db = nullptr;
-    int rc = sqlite3_open_v2(building.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                             nullptr);
+    int rc =
+        sqlite3_open_v2(building.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     DWORD error = ErrorFromSqlite(rc, "sqlite3_open_v2", building);
     if (error == ERROR_SUCCESS) {
         sqlite3_extended_result_codes(db, 1);
@@ -416,8 +418,8 @@ void RegistryStatement::BindBlob(int index, const void *data, size_t size) {
     }
     // A null pointer would bind NULL rather than an empty value.
     static const char kNothing = 0;
-    Check(sqlite3_bind_blob(statement_, index, size != 0 ? data : &kNothing,
-                            static_cast<int>(size), SQLITE_TRANSIENT),
+    Check(sqlite3_bind_blob(statement_, index, size != 0 ? data : &kNothing, static_cast<int>(size),
+                            SQLITE_TRANSIENT),
           "sqlite3_bind_blob");
 }
 
@@ -462,9 +464,9 @@ int64_t RegistryStatement::Integer(int column) const {
 std::string RegistryStatement::Text(int column) const {
     const unsigned char *text = sqlite3_column_text(statement_, column);
     const int size = sqlite3_column_bytes(statement_, column);
-    return text != nullptr ? std::string(reinterpret_cast<const char *>(text),
-                                         static_cast<size_t>(size))
-                           : std::string();
+    return text != nullptr
+               ? std::string(reinterpret_cast<const char *>(text), static_cast<size_t>(size))
+               : std::string();
 }
 
 const void *RegistryStatement::Blob(int column) const {

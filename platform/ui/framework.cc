@@ -163,8 +163,8 @@ BOOL CCmdTarget::OnCmdMsg(UINT id, int code) {
 // ---- Dialogs. -------------------------------------------------------------------------
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-    ON_BN_CLICKED(IDOK, OnOK)
-    ON_BN_CLICKED(IDCANCEL, OnCancel)
+ON_BN_CLICKED(IDOK, OnOK)
+ON_BN_CLICKED(IDCANCEL, OnCancel)
 END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT templateId, CWnd *) : templateId_(templateId) {}

@@ -16,10 +16,10 @@ struct NamedKey {
 
 // The first name of each code is the one KeyName gives.
 constexpr NamedKey kNames[] = {
-    {"Enter", Key::kEnter},     {"Return", Key::kEnter},      {"Escape", Key::kEscape},
-    {"Esc", Key::kEscape},      {"Tab", Key::kTab},           {"Shift+Tab", Key::kShiftTab},
-    {"BackTab", Key::kShiftTab}, {"Space", Key::kSpace},      {"Up", Key::kUp},
-    {"Down", Key::kDown},       {"Left", Key::kLeft},         {"Right", Key::kRight},
+    {"Enter", Key::kEnter},      {"Return", Key::kEnter}, {"Escape", Key::kEscape},
+    {"Esc", Key::kEscape},       {"Tab", Key::kTab},      {"Shift+Tab", Key::kShiftTab},
+    {"BackTab", Key::kShiftTab}, {"Space", Key::kSpace},  {"Up", Key::kUp},
+    {"Down", Key::kDown},        {"Left", Key::kLeft},    {"Right", Key::kRight},
 };
 
 bool IsLetterKey(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }

@@ -75,8 +75,7 @@ private:
                 }
                 continue;
             }
-            const std::string name =
-                line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+            const std::string name = line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
             Key key;
             if (ParseKeyName(name, &key)) {
                 return key;
@@ -139,8 +138,7 @@ private:
         const int enter = window.EnterTarget();
         for (size_t index : order) {
             const Control &control = window.controls[index];
-            const bool enterPresses =
-                control.kind == Control::kPushButton && control.id == enter;
+            const bool enterPresses = control.kind == Control::kPushButton && control.id == enter;
             *output_ << (static_cast<int>(index) == window.focus ? "  > " : "    ")
                      << control.Label(enterPresses, 0, nullptr);
             if (control.kind != Control::kStatic && !window.messageBox) {
@@ -156,9 +154,9 @@ private:
     // A script that has stopped moving (a line repeated that does nothing,
     // as `yes` gives) or that no window can use up ends here, so no script
     // keeps setup reading or printing without end.
-    static constexpr int kIdleKeys = 5;          // keys in a row that change nothing
-    static constexpr int kKeysPerWindow = 100;   // keys one window takes at most
-    static constexpr int kSkippedLines = 1000;   // blank or comment lines in a row
+    static constexpr int kIdleKeys = 5;         // keys in a row that change nothing
+    static constexpr int kKeysPerWindow = 100;  // keys one window takes at most
+    static constexpr int kSkippedLines = 1000;  // blank or comment lines in a row
 
     std::istream *keys_;
     std::ostream *output_;

@@ -54,15 +54,14 @@ public:
             keypad(stdscr, TRUE);
             set_escdelay(25);
         }
-        clear();  // a full repaint, also after endwin
+        clear();     // a full repaint, also after endwin
         flushinp();  // keys typed before this window was shown are not for it
         return true;
     }
 
     bool Holds(const Window &window, std::string *why) override {
         struct winsize size;
-        if (ioctl(STDIN_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row == 0 ||
-            size.ws_col == 0) {
+        if (ioctl(STDIN_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row == 0 || size.ws_col == 0) {
             return true;  // size unknown: drawing will tell
         }
         if (Fits(window, size.ws_row, size.ws_col)) {
@@ -160,8 +159,7 @@ private:
     bool Draw(const Window &window) {
         erase();
         if (!Fits(window, LINES, COLS)) {
-            const std::string lines[] = {"Terminal too small:",
-                                         Needs(window, LINES, COLS) + ".",
+            const std::string lines[] = {"Terminal too small:", Needs(window, LINES, COLS) + ".",
                                          "Enlarge it to go on."};
             int y = 0;
             for (const std::string &line : lines) {
@@ -202,8 +200,7 @@ private:
                 continue;
             }
             const bool focused = static_cast<int>(i) == window.focus;
-            const bool enterPresses =
-                control.kind == Control::kPushButton && control.id == enter;
+            const bool enterPresses = control.kind == Control::kPushButton && control.id == enter;
             int mnemonic = -1;
             const std::string label = control.Label(enterPresses, control.width, &mnemonic);
             const int y = top + 1 + control.row;

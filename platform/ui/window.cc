@@ -64,9 +64,7 @@ std::string Control::Label(bool enterPresses, int labelWidth, int *mnemonicColum
     std::string label;
     int offset = 0;
     switch (kind) {
-        case kStatic:
-            label = text;
-            break;
+        case kStatic: label = text; break;
         case kCheckBox:
             label = check == BST_CHECKED ? "[x] " : check == BST_INDETERMINATE ? "[-] " : "[ ] ";
             offset = 4;
@@ -123,8 +121,8 @@ Window Window::FromTemplate(const DialogTemplate &dialog) {
             case Control::kCheckBox: control.width = textWidth + 4; break;
             case Control::kPushButton:
                 // Room for the "[[ text ]]" look, and at least the template's width.
-                control.width = std::max((item.cx + kUnitsPerColumn / 2) / kUnitsPerColumn,
-                                         textWidth + 6);
+                control.width =
+                    std::max((item.cx + kUnitsPerColumn / 2) / kUnitsPerColumn, textWidth + 6);
                 break;
         }
         if (control.defaultButton) {

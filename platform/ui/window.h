@@ -18,11 +18,11 @@ struct Control {
     enum Kind { kStatic, kPushButton, kCheckBox };
     Kind kind = kStatic;
     int id = 0;
-    std::string text;    // the '&' marks taken out
+    std::string text;     // the '&' marks taken out
     int mnemonicAt = -1;  // index of the mnemonic letter in text, or -1
     char mnemonic = 0;    // that letter in upper case
     bool tabStop = false;
-    bool group = false;        // WS_GROUP: begins a group
+    bool group = false;          // WS_GROUP: begins a group
     bool defaultButton = false;  // BS_DEFPUSHBUTTON
     bool enabled = true;
     bool visible = true;
@@ -60,9 +60,9 @@ public:
                              int wrapWidth);
 
     std::string caption;
-    std::string kind;        // "dialog 131", "message box"
+    std::string kind;  // "dialog 131", "message box"
     bool messageBox = false;
-    UINT icon = 0;           // a message box's MB_ICONHAND or MB_ICONINFORMATION
+    UINT icon = 0;  // a message box's MB_ICONHAND or MB_ICONINFORMATION
     bool centred = false;
     int rows = 0;  // client area, in cells
     int cols = 0;

@@ -154,8 +154,8 @@ Reply GetNextFromAgent(ExtensionAgent &agent, const uint64_t *name, size_t lengt
         std::copy(start, start + startLength, asked);
         const size_t askedLength = startLength;
         UINT count = static_cast<UINT>(startLength);
-        const snmphost::QueryResult result = agent.QueryName(
-            ASN_RFC1157_GETNEXTREQUEST, start, &count, MaxNameLength, &reply.value);
+        const snmphost::QueryResult result =
+            agent.QueryName(ASN_RFC1157_GETNEXTREQUEST, start, &count, MaxNameLength, &reply.value);
         if (result.errorStatus == SNMP_ERRORSTATUS_NOSUCHNAME) {
             return KindReply(Reply::NothingHere);
         }

@@ -49,8 +49,8 @@ struct Reply {
     };
     Kind kind = NothingHere;
     int error = 0;
-    size_t nameLength = 0;          // Answer: the object's name is
-    uint64_t name[MaxNameLength];   // name[0..nameLength)
+    size_t nameLength = 0;         // Answer: the object's name is
+    uint64_t name[MaxNameLength];  // name[0..nameLength)
     snmphost::Value value;
 };
 

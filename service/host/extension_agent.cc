@@ -228,8 +228,8 @@ QueryResult ExtensionAgent::QueryOne(BYTE requestType, Binding *binding) {
     return Run(requestType, binding, 1);
 }
 
-QueryResult ExtensionAgent::QueryName(BYTE requestType, UINT *name, UINT *length,
-                                      UINT capacity, Value *value) {
+QueryResult ExtensionAgent::QueryName(BYTE requestType, UINT *name, UINT *length, UINT capacity,
+                                      Value *value) {
     RFC1157VarBind binding;
     binding.name.idLength = *length;
     binding.name.ids = *length == 0 ? nullptr : name;
@@ -303,7 +303,8 @@ std::string ValueText(const Value &value) {
         case ASN_RFC1155_COUNTER: return "Counter32: " + std::to_string(value.number);
         case ASN_RFC1155_GAUGE: return "Gauge32: " + std::to_string(value.number);
         case ASN_RFC1155_TIMETICKS: return "Timeticks: " + std::to_string(value.number);
-        case ASN_COUNTER64: return "Counter64: " + std::to_string(static_cast<uint64_t>(value.number));
+        case ASN_COUNTER64:
+            return "Counter64: " + std::to_string(static_cast<uint64_t>(value.number));
         case ASN_OCTETSTRING: return "STRING: \"" + value.bytes + "\"";
         case ASN_OBJECTIDENTIFIER: return "OID: " + OidText(value.object);
         case ASN_NULL: return "NULL";

@@ -73,8 +73,7 @@ public:
     // which has room for capacity arcs, without allocating: a name the
     // agent hands back is copied into the buffer and released; one longer
     // than capacity fails the query with genErr. *value is the answer.
-    QueryResult QueryName(BYTE requestType, UINT *name, UINT *length, UINT capacity,
-                          Value *value);
+    QueryResult QueryName(BYTE requestType, UINT *name, UINT *length, UINT capacity, Value *value);
 
 private:
     ExtensionAgent(std::string path, void *library);

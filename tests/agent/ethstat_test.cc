@@ -58,9 +58,9 @@ TEST_F(EthstatTest, IndexAndFrameTooLongsAskNoDriver) {
 
 TEST_F(EthstatTest, CellsThatDoNotExist) {
     InitWithAdapters(2);
-    const std::pair<UINT, UINT> cells[] = {{12, 1}, {14, 1}, {15, 2}, {17, 1}, {0, 1},
-                                           {0xFFFFFFFFu, 1}, {1, 0}, {3, 0}, {3, 3},
-                                           {13, 3}, {1, 0xFFFFFFFFu}};
+    const std::pair<UINT, UINT> cells[] = {{12, 1}, {14, 1},          {15, 2},         {17, 1},
+                                           {0, 1},  {0xFFFFFFFFu, 1}, {1, 0},          {3, 0},
+                                           {3, 3},  {13, 3},          {1, 0xFFFFFFFFu}};
     for (const auto &cell : cells) {
         SCOPED_TRACE(std::to_string(cell.first) + "." + std::to_string(cell.second));
         Request request({Name({cell.first, cell.second})});

@@ -170,8 +170,8 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
                    LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
                    DWORD flagsAndAttributes, HANDLE templateFile) {
     fake::Platform &p = P();
-    p.opens.push_back({fileName, desiredAccess, shareMode, creationDisposition,
-                       flagsAndAttributes, security != nullptr, templateFile != nullptr});
+    p.opens.push_back({fileName, desiredAccess, shareMode, creationDisposition, flagsAndAttributes,
+                       security != nullptr, templateFile != nullptr});
     const std::string path = fileName;
     if (path.compare(0, 4, "\\\\.\\") != 0) {
         return INVALID_HANDLE_VALUE;

@@ -19,9 +19,9 @@
 namespace fake {
 
 struct Device {
-    bool defineFails = false;          // DefineDosDeviceA refuses an alias to it
-    bool opens = true;                 // CreateFileA through an alias to it succeeds
-    std::map<DWORD, DWORD> statistics; // what the driver answers; others fail
+    bool defineFails = false;           // DefineDosDeviceA refuses an alias to it
+    bool opens = true;                  // CreateFileA through an alias to it succeeds
+    std::map<DWORD, DWORD> statistics;  // what the driver answers; others fail
 };
 
 struct DefineCall {
@@ -75,7 +75,7 @@ struct Platform {
     std::vector<HANDLE> closed;
     std::vector<Event> events;
     int registered = 0, deregistered = 0;
-    int badFrees = 0;                          // GlobalFree of an unknown block
+    int badFrees = 0;  // GlobalFree of an unknown block
     std::map<void *, SIZE_T> liveGlobalBlocks;
     std::set<void *> liveHeapBlocks;
     std::map<std::string, std::vector<std::string>> aliases;  // name -> targets

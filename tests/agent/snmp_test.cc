@@ -48,12 +48,11 @@ TEST_F(IdentifierTest, AppendLengths) {
         UINT destination, source;
         bool succeeds;
     } cases[] = {
-        {0, 5, true},         // onto an empty identifier: a fresh block
-        {7, 0, true},         // nothing to append
-        {32500, 12, true},    // exactly the limit
-        {32500, 13, false},   // one past it
-        {0, 32513, false},
-        {0xFFFFFFF0u, 0x20, false},  // a sum that would wrap in 32 bits
+        {0, 5, true},                                    // onto an empty identifier: a fresh block
+        {7, 0, true},                                    // nothing to append
+        {32500, 12, true},                               // exactly the limit
+        {32500, 13, false},                              // one past it
+        {0, 32513, false},  {0xFFFFFFF0u, 0x20, false},  // a sum that would wrap in 32 bits
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.destination) + " + " + std::to_string(c.source));

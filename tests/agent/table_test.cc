@@ -72,10 +72,11 @@ TEST_F(TableWalkTest, NextObjectAfter) {
     struct Case {
         UINT column, instance, nextColumn, nextInstance;  // next end, end: no next
     } cases[] = {
-        {0, 0, 1, 1},       {0, 12345, 1, 1},  {5, 0, 5, 1},     {5, 1, 5, 2},
-        {5, 2, 6, 1},       {5, 99, 6, 1},     {5, 0xFFFFFFFFu, 6, 1},
-        {12, 0, 13, 1},     {12, 1, 13, 1},    {14, 7, 16, 1},   {13, 2, 16, 1},
-        {16, 1, 16, 2},     {16, 2, end, end}, {17, 0, end, end}, {0xFFFFFFFFu, 0, end, end},
+        {0, 0, 1, 1},           {0, 12345, 1, 1},  {5, 0, 5, 1},
+        {5, 1, 5, 2},           {5, 2, 6, 1},      {5, 99, 6, 1},
+        {5, 0xFFFFFFFFu, 6, 1}, {12, 0, 13, 1},    {12, 1, 13, 1},
+        {14, 7, 16, 1},         {13, 2, 16, 1},    {16, 1, 16, 2},
+        {16, 2, end, end},      {17, 0, end, end}, {0xFFFFFFFFu, 0, end, end},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.column) + "." + std::to_string(c.instance));

@@ -122,10 +122,10 @@ WideOid Name(fuzz::Bytes &input, const Oid &view) {
 }
 
 Value AnyValue(fuzz::Bytes &input) {
-    static const uint8_t Types[] = {ASN_INTEGER, ASN_OCTETSTRING, ASN_NULL, ASN_OBJECTIDENTIFIER,
-                                    ASN_RFC1155_IPADDRESS, ASN_RFC1155_COUNTER,
-                                    ASN_RFC1155_GAUGE, ASN_RFC1155_TIMETICKS,
-                                    ASN_RFC1155_OPAQUE, ASN_COUNTER64};
+    static const uint8_t Types[] = {
+        ASN_INTEGER,           ASN_OCTETSTRING,     ASN_NULL,          ASN_OBJECTIDENTIFIER,
+        ASN_RFC1155_IPADDRESS, ASN_RFC1155_COUNTER, ASN_RFC1155_GAUGE, ASN_RFC1155_TIMETICKS,
+        ASN_RFC1155_OPAQUE,    ASN_COUNTER64};
     Value value;
     const uint8_t type = input.Byte();
     value.type = type < 0xF0 ? Types[type % sizeof Types] : input.Byte();
@@ -184,8 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                     fuzz::Violation(Target, "GETNEXT " + Text(name) + " answered " +
                                                 Text(answered) + ", not after it in the view");
                 }
-                const Reply again =
-                    snmpsvc::GetFromAgent(agent, answered.data(), answered.size());
+                const Reply again = snmpsvc::GetFromAgent(agent, answered.data(), answered.size());
                 if (again.kind != Reply::Answer || !SameValue(again.value, reply.value)) {
                     fuzz::Violation(Target, "GETNEXT " + Text(name) + " answered " +
                                                 Text(answered) + ", which GET answers otherwise");
@@ -202,8 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                     break;
                 }
                 // Several bindings straight to the agent, values of any type.
-                static const BYTE Requests[] = {ASN_RFC1157_GETREQUEST,
-                                                ASN_RFC1157_GETNEXTREQUEST,
+                static const BYTE Requests[] = {ASN_RFC1157_GETREQUEST, ASN_RFC1157_GETNEXTREQUEST,
                                                 ASN_RFC1157_SETREQUEST, ASN_RFC1157_TRAP};
                 const BYTE requestType = Requests[(kind >> 3) % 4];
                 std::vector<Binding> bindings(1 + (kind >> 5) % 3);

@@ -62,8 +62,8 @@ std::string Join(const std::vector<std::string> &words) {
 void CheckRoundTrip(const std::vector<std::string> &words, const std::string &origin) {
     const std::string line = Join(words);
     if (nt::SplitCommandLine(line) != words) {
-        fuzz::Violation(Target, "the quoted line [" + line + "] does not split back (" + origin +
-                                    ")");
+        fuzz::Violation(Target,
+                        "the quoted line [" + line + "] does not split back (" + origin + ")");
     }
 }
 
@@ -101,8 +101,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 namespace {
 
 const char *const Pieces[] = {
-    "\"", "\"\"", "\"\"\"", "\\", "\\\\", "\\\"", "\\\\\"", "\\\\\\\"", " ", "\t", "  ",
-    "a", "b c", "C:\\Program Files\\", "x.exe", "/usr/bin/snmpsvc", "run", "-f", "%PATH%",
+    "\"",     "\"\"",
+    "\"\"\"", "\\",
+    "\\\\",   "\\\"",
+    "\\\\\"", "\\\\\\\"",
+    " ",      "\t",
+    "  ",     "a",
+    "b c",    "C:\\Program Files\\",
+    "x.exe",  "/usr/bin/snmpsvc",
+    "run",    "-f",
+    "%PATH%",
 };
 
 }  // namespace

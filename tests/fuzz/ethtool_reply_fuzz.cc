@@ -5,8 +5,8 @@
 //    the Win32 error of an error message; the counters are written only on
 //    success;
 //  - a well-formed reply carrying counters made from the input reads back
-//    exactly those counters (of the attributes the parser has slots for), whatever the input's own bytes add after its
-//    acknowledgement (the answer ends there);
+//    exactly those counters (of the attributes the parser has slots for), whatever the input's own
+//    bytes add after its acknowledgement (the answer ends there);
 //  - an error message with any error number is an error, never success.
 #include <linux/ethtool_netlink.h>
 #include <linux/genetlink.h>

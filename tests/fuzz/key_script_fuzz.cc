@@ -32,8 +32,9 @@ void CheckNames(const Key &key) {
         std::string text = name;
         for (char &c : text) {
             const unsigned char u = static_cast<unsigned char>(c);
-            c = static_cast<char>(variant == 0 ? u : variant == 1 ? std::tolower(u)
-                                                                   : std::toupper(u));
+            c = static_cast<char>(variant == 0   ? u
+                                  : variant == 1 ? std::tolower(u)
+                                                 : std::toupper(u));
         }
         Key again;
         if (!nt::ui::ParseKeyName(text, &again) || !SameKey(again, key)) {
@@ -66,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     nt::ui::UseKeyScript(&keys, &output);
     nt::ui::Screen &screen = nt::ui::CurrentScreen();
 
-    nt::ui::Window window = nt::ui::Window::MessageBox(
-        "Setup could not &copy the file.\nRetry?", "Setup", MB_OKCANCEL, 0);
+    nt::ui::Window window = nt::ui::Window::MessageBox("Setup could not &copy the file.\nRetry?",
+                                                       "Setup", MB_OKCANCEL, 0);
     size_t read = 0;
     bool ended = false;
     for (;;) {
@@ -101,9 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 namespace {
 
 const char *const KeyNames[] = {
-    "Enter", "return", "ESC", "Escape", "Tab", "shift+tab", "BackTab", "Space", "Up", "Down",
-    "Left", "Right", "r", "C", "7", "Alt+R", "alt+c", "ALT+9", "Alt+", "Alt+RR", "Shift+",
-    "Enterr", "", "é", "Alt+é",
+    "Enter", "return", "ESC",    "Escape", "Tab", "shift+tab", "BackTab", "Space", "Up",
+    "Down",  "Left",   "Right",  "r",      "C",   "7",         "Alt+R",   "alt+c", "ALT+9",
+    "Alt+",  "Alt+RR", "Shift+", "Enterr", "",    "é",         "Alt+é",
 };
 const char *const Blanks[] = {"", " ", "\t", "\r", " \t "};
 const char *const Tails[] = {"", "", "  # comment", "#", " # Enter"};

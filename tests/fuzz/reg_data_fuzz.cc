@@ -21,8 +21,8 @@ namespace {
 
 const char Target[] = "registry data";
 
-constexpr DWORD Types[] = {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD,
-                           REG_QWORD, REG_BINARY, REG_NONE};
+constexpr DWORD Types[] = {REG_SZ,    REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD,
+                           REG_QWORD, REG_BINARY,    REG_NONE};
 
 std::string Describe(DWORD type, const std::string &text) {
     return ntroot::TypeName(type) + " \"" + text + "\"";
@@ -82,10 +82,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 namespace {
 
 const char *const Texts[] = {
-    "", "0", "5", "4294967295", "4294967296", "18446744073709551615", "18446744073709551616",
-    "0x", "0x0", "0xFFFFFFFF", "0x100000000", "0xffffffffffffffff", "0x1ffffffffffffffff",
-    "-1", "+1", " 1", "1 ", "00", "0x0g", "ab", "AB12", "a", "xyz", "C:\\Windows", "a\\0b",
-    "a\\0", "\\0", "\\0\\0", "a\\0\\0b", "\\", "%SystemRoot%\\System32", "with space",
+    "",
+    "0",
+    "5",
+    "4294967295",
+    "4294967296",
+    "18446744073709551615",
+    "18446744073709551616",
+    "0x",
+    "0x0",
+    "0xFFFFFFFF",
+    "0x100000000",
+    "0xffffffffffffffff",
+    "0x1ffffffffffffffff",
+    "-1",
+    "+1",
+    " 1",
+    "1 ",
+    "00",
+    "0x0g",
+    "ab",
+    "AB12",
+    "a",
+    "xyz",
+    "C:\\Windows",
+    "a\\0b",
+    "a\\0",
+    "\\0",
+    "\\0\\0",
+    "a\\0\\0b",
+    "\\",
+    "%SystemRoot%\\System32",
+    "with space",
 };
 
 }  // namespace

@@ -24,10 +24,11 @@ int Run(const std::string &input) {
 
 int main(int argc, char **argv) {
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("usage: %s [COUNT] [FILE...]\n"
-                    "Runs the fuzz target on the saved inputs FILE..., then on COUNT\n"
-                    "generated inputs (1000).\n",
-                    argv[0]);
+        std::printf(
+            "usage: %s [COUNT] [FILE...]\n"
+            "Runs the fuzz target on the saved inputs FILE..., then on COUNT\n"
+            "generated inputs (1000).\n",
+            argv[0]);
         return 0;
     }
     unsigned long count = 1000;

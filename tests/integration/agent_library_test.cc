@@ -87,13 +87,15 @@ const char TwoAdapterStatistics[] =
 
 TEST_F(AgentLibraryTest, EachLibraryExportsOnlyTheEntryPoints) {
     for (const char *library : {"ETHSTAT.DLL", "HOSTDEV.DLL"}) {
-        void *handle = dlopen((std::string(AGENT_DIR "/") + library).c_str(), RTLD_NOW | RTLD_LOCAL);
+        void *handle =
+            dlopen((std::string(AGENT_DIR "/") + library).c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(handle, nullptr) << dlerror();
-        for (const char *symbol : {"SnmpExtensionInit", "SnmpExtensionQuery", "SnmpExtensionTrap"}) {
+        for (const char *symbol :
+             {"SnmpExtensionInit", "SnmpExtensionQuery", "SnmpExtensionTrap"}) {
             EXPECT_NE(dlsym(handle, symbol), nullptr) << symbol;
         }
-        for (const char *symbol : {"AgentInit", "AgentView", "OidCopy", "AdapterCount", "ColumnList",
-                                   "QueryBinding", "DiscoverAdapters"}) {
+        for (const char *symbol : {"AgentInit", "AgentView", "OidCopy", "AdapterCount",
+                                   "ColumnList", "QueryBinding", "DiscoverAdapters"}) {
             EXPECT_EQ(dlsym(handle, symbol), nullptr) << library << " exports " << symbol;
         }
         dlclose(handle);
@@ -102,9 +104,10 @@ TEST_F(AgentLibraryTest, EachLibraryExportsOnlyTheEntryPoints) {
 
 TEST_F(AgentLibraryTest, BothTablesFromTwoSimulatedAdapters) {
     WriteDevice("Vxlnk1", TwoAdapterStatistics);
-    WriteDevice("Vxpci_3", "0x0002020D 50\n0x01020101 1\n0x01020102 0\n0x01020103 0\n"
-                           "0x01020205 0\n0x01020201 0\n0x01020207 0\n0x01020202 0\n"
-                           "0x01020204 0\n0x01020206 0\n0x01020203 0\n");
+    WriteDevice("Vxpci_3",
+                "0x0002020D 50\n0x01020101 1\n0x01020102 0\n0x01020103 0\n"
+                "0x01020205 0\n0x01020201 0\n0x01020207 0\n0x01020202 0\n"
+                "0x01020204 0\n0x01020206 0\n0x01020203 0\n");
     auto ethstat = Load("ETHSTAT.DLL");
     auto hostdev = Load("HOSTDEV.DLL");
     ASSERT_TRUE(ethstat && hostdev);

@@ -8,12 +8,12 @@
 #include "nt/snmpext.h"
 #include "nt/win32.h"
 
-#define CHECK(condition)                                        \
-    do {                                                        \
-        if (!(condition)) {                                     \
+#define CHECK(condition)                                              \
+    do {                                                              \
+        if (!(condition)) {                                           \
             fprintf(stderr, "layout check failed: %s\n", #condition); \
-            failures++;                                         \
-        }                                                       \
+            failures++;                                               \
+        }                                                             \
     } while (0)
 
 int main(void) {

@@ -31,8 +31,8 @@
 
 namespace {
 
-constexpr DWORD Alignment = 0x01020101, Fcs = 0x0002020D, Single = 0x01020102,
-                Late = 0x01020207, Excessive = 0x01020202, MacTransmit = 0x01020204;
+constexpr DWORD Alignment = 0x01020101, Fcs = 0x0002020D, Single = 0x01020102, Late = 0x01020207,
+                Excessive = 0x01020202, MacTransmit = 0x01020204;
 
 // ---- Canned netlink replies. ---------------------------------------------
 
@@ -123,8 +123,8 @@ protected:
     }
 
     // An interface folder eth0 with these statistics files and duplex.
-    std::string MakeInterface(const std::map<std::string, std::string> &files,
-                              const char *duplex, const std::string &name = "eth0") {
+    std::string MakeInterface(const std::map<std::string, std::string> &files, const char *duplex,
+                              const std::string &name = "eth0") {
         const std::string folder = top_ + "/net/" + name;
         mkdir(folder.c_str(), 0755);
         mkdir((folder + "/statistics").c_str(), 0755);
@@ -169,9 +169,9 @@ protected:
 };
 
 const std::map<std::string, std::string> AllFiles = {
-    {"rx_frame_errors", "1"},     {"rx_crc_errors", "2"},       {"tx_heartbeat_errors", "3"},
-    {"tx_window_errors", "4"},    {"tx_aborted_errors", "5"},   {"tx_fifo_errors", "6"},
-    {"tx_carrier_errors", "7"},   {"rx_fifo_errors", "8"},      {"rx_packets", "999"},
+    {"rx_frame_errors", "1"},   {"rx_crc_errors", "2"},     {"tx_heartbeat_errors", "3"},
+    {"tx_window_errors", "4"},  {"tx_aborted_errors", "5"}, {"tx_fifo_errors", "6"},
+    {"tx_carrier_errors", "7"}, {"rx_fifo_errors", "8"},    {"rx_packets", "999"},
 };
 
 const std::map<uint16_t, uint64_t> AllEthMac = {
@@ -188,7 +188,7 @@ TEST_F(InterfaceTest, EachStatisticFromItsSource) {
     struct Case {
         const char *name;
         const char *duplex;
-        bool ethMac;  // the driver keeps every eth-mac counter
+        bool ethMac;                    // the driver keeps every eth-mac counter
         std::vector<int64_t> expected;  // in kAdapterStatistics' order (columns)
     } cases[] = {
         // alignment FCS single multiple SQE deferred late excessive MACtx carrier MACrx
@@ -202,9 +202,10 @@ TEST_F(InterfaceTest, EachStatisticFromItsSource) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         ethtool_ = Reply(c.ethMac ? AllEthMac : std::map<uint16_t, uint64_t>{});
-        HANDLE device = Open(MakeInterface(AllFiles, c.duplex, std::string("if") + c.name[0] +
-                                                                   std::to_string(c.expected[0]) +
-                                                                   (c.duplex ? c.duplex : "x")));
+        HANDLE device =
+            Open(MakeInterface(AllFiles, c.duplex,
+                               std::string("if") + c.name[0] + std::to_string(c.expected[0]) +
+                                   (c.duplex ? c.duplex : "x")));
         ASSERT_NE(device, INVALID_HANDLE_VALUE);
         for (size_t i = 0; i < nt::kAdapterStatisticCount; ++i) {
             const DWORD statistic = nt::kAdapterStatistics[i].identifier;
@@ -261,8 +262,8 @@ TEST_F(InterfaceTest, ANamedRequestSharesItsChecksAndTheNextSeesEveryChange) {
     struct Unnamed {
         ~Unnamed() { nt::SetDeviceRequest(0); }
     } unnamed;
-    ethtool_ = Reply({{ETHTOOL_A_STATS_ETH_MAC_6_FCS_ERR, 12},
-                      {ETHTOOL_A_STATS_ETH_MAC_12_TX_INT_ERR, 18}});
+    ethtool_ = Reply(
+        {{ETHTOOL_A_STATS_ETH_MAC_6_FCS_ERR, 12}, {ETHTOOL_A_STATS_ETH_MAC_12_TX_INT_ERR, 18}});
     const std::string folder = MakeInterface(AllFiles, "half");
     HANDLE device = Open(folder);
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
@@ -274,8 +275,8 @@ TEST_F(InterfaceTest, ANamedRequestSharesItsChecksAndTheNextSeesEveryChange) {
     EXPECT_EQ(Query(device, Late), 4u);
     EXPECT_EQ(ethtoolQueries_ - asked, 1) << "one ethtool answer for the request";
 
-    ethtool_ = Reply({{ETHTOOL_A_STATS_ETH_MAC_6_FCS_ERR, 13},
-                      {ETHTOOL_A_STATS_ETH_MAC_12_TX_INT_ERR, 19}});
+    ethtool_ = Reply(
+        {{ETHTOOL_A_STATS_ETH_MAC_6_FCS_ERR, 13}, {ETHTOOL_A_STATS_ETH_MAC_12_TX_INT_ERR, 19}});
     std::ofstream(folder + "/statistics/tx_window_errors") << "40\n";
     std::ofstream(folder + "/statistics/tx_aborted_errors") << "50\n";
     nt::SetDeviceRequest(2);
@@ -321,7 +322,8 @@ TEST_F(InterfaceTest, AFolderThatIsNoInterfaceDoesNotOpen) {
 
 TEST_F(InterfaceTest, AMalformedCounterFileFailsThatStatisticOnly) {
     ethtool_ = Reply({});
-    HANDLE device = Open(MakeInterface({{"rx_crc_errors", "lots"}, {"rx_frame_errors", "4"}}, "half"));
+    HANDLE device =
+        Open(MakeInterface({{"rx_crc_errors", "lots"}, {"rx_frame_errors", "4"}}, "half"));
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(Query(device, Fcs));
     EXPECT_EQ(Query(device, Alignment), 4u);
@@ -381,7 +383,8 @@ TEST_F(InterfaceTest, AReplacedInterfaceIsReadAtTheNextQuery) {
         const char *what;
         std::function<void(const std::string &)> change;
     } cases[] = {
-        {"counter rewritten in place", [&](const std::string &value) { std::ofstream(file) << value; }},
+        {"counter rewritten in place",
+         [&](const std::string &value) { std::ofstream(file) << value; }},
         {"counter renamed over",
          [&](const std::string &value) {
              std::ofstream(file + ".new") << value;
@@ -400,8 +403,8 @@ TEST_F(InterfaceTest, AReplacedInterfaceIsReadAtTheNextQuery) {
          }},
         {"entry linked to another interface",
          [&](const std::string &value) {
-             const std::string other = MakeInterface({{"rx_crc_errors", value}}, "full",
-                                                     "eth" + value);
+             const std::string other =
+                 MakeInterface({{"rx_crc_errors", value}}, "full", "eth" + value);
              const std::string link = top_ + "/root/Device/Vxlnk1";
              ASSERT_EQ(unlink(link.c_str()), 0);
              ASSERT_EQ(symlink(other.c_str(), link.c_str()), 0);
@@ -521,8 +524,9 @@ TEST(EthtoolMessages, TheRequestNamesTheDeviceAndTheEthMacGroupWithNestedFlags) 
         nlattr attribute;
         std::memcpy(&attribute, request.data() + at, sizeof attribute);
         EXPECT_TRUE(attribute.nla_type & NLA_F_NESTED) << "the kernel wants nests flagged";
-        top[attribute.nla_type & NLA_TYPE_MASK].assign(request.begin() + static_cast<long>(at + NLA_HDRLEN),
-                                                       request.begin() + static_cast<long>(at + attribute.nla_len));
+        top[attribute.nla_type & NLA_TYPE_MASK].assign(
+            request.begin() + static_cast<long>(at + NLA_HDRLEN),
+            request.begin() + static_cast<long>(at + attribute.nla_len));
         at += NLA_ALIGN(attribute.nla_len);
     }
     ASSERT_EQ(top.size(), 2u);
@@ -690,8 +694,8 @@ int FollowARecreatedInterface(const std::string &root) {
     };
     auto answers = [&] {
         DWORD statistic = Fcs, value = 0, returned = 0;
-        return DeviceIoControl(device, IOCTL_NDIS_QUERY_GLOBAL_STATS, &statistic,
-                               sizeof statistic, &value, sizeof value, &returned, nullptr) == TRUE;
+        return DeviceIoControl(device, IOCTL_NDIS_QUERY_GLOBAL_STATS, &statistic, sizeof statistic,
+                               &value, sizeof value, &returned, nullptr) == TRUE;
     };
     if (!answers()) {
         return 4;

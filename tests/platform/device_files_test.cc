@@ -31,7 +31,7 @@ using platform_test::ScopedEnv;
 using platform_test::TempDir;
 using platform_test::TempRoot;
 
-constexpr DWORD CrcErrors = 0x0002020D;       // OID_GEN_RCV_CRC_ERROR
+constexpr DWORD CrcErrors = 0x0002020D;        // OID_GEN_RCV_CRC_ERROR
 constexpr DWORD AlignmentErrors = 0x01020101;  // OID_802_3_RCV_ERROR_ALIGNMENT
 
 // What one IOCTL_NDIS_QUERY_GLOBAL_STATS call gave.
@@ -109,7 +109,7 @@ struct StatisticCase {
     const char *what;
     const char *file;
     DWORD statistic;
-    DWORD error;     // ERROR_SUCCESS: the query answers value
+    DWORD error;  // ERROR_SUCCESS: the query answers value
     uint32_t value;
 };
 
@@ -121,8 +121,7 @@ const StatisticCase StatisticCases[] = {
     {"leading zeros", "0x2020D 007\n", CrcErrors, ERROR_SUCCESS, 7},
     {"zero", "0x0002020D 0\n", CrcErrors, ERROR_SUCCESS, 0},
     {"no final line end", "0x0002020D 9", CrcErrors, ERROR_SUCCESS, 9},
-    {"tabs, blank lines and CRLF", "\r\n\n\t0x0002020D \t 9\t\r\n\n", CrcErrors, ERROR_SUCCESS,
-     9},
+    {"tabs, blank lines and CRLF", "\r\n\n\t0x0002020D \t 9\t\r\n\n", CrcErrors, ERROR_SUCCESS, 9},
     {"lines ending in CR alone", "0x01020101 1\r0x0002020D 5\r0x01020102 2", CrcErrors,
      ERROR_SUCCESS, 5},
     {"CR alone ends a malformed line", "0x0002020D 1\r0x0002020D 2 3\r", CrcErrors,
@@ -139,8 +138,8 @@ const StatisticCase StatisticCases[] = {
     {"2^64 + 5 wraps to 5", "0x0002020D 18446744073709551621\n", CrcErrors, ERROR_SUCCESS, 5},
     {"96-bit hexadecimal wraps", "0x0002020D 0xFFFFFFFF0000000000000007\n", CrcErrors,
      ERROR_SUCCESS, 7},
-    {"duplicate lines: the last counts", "0x0002020D 1\n0x0002020D 2\n", CrcErrors,
-     ERROR_SUCCESS, 2},
+    {"duplicate lines: the last counts", "0x0002020D 1\n0x0002020D 2\n", CrcErrors, ERROR_SUCCESS,
+     2},
     {"same statistic spelt two ways: the last counts", "0x0002020D 1\n131597 3\n", CrcErrors,
      ERROR_SUCCESS, 3},
     {"good line after a malformed one counts", "0x0002020D x\n0x0002020D 3\n", CrcErrors,
@@ -158,10 +157,9 @@ const StatisticCase StatisticCases[] = {
      ERROR_SUCCESS, 5},
     {"that statistic fails alone", "0x01020101 bogus\n0x0002020D 5\n", AlignmentErrors,
      ERROR_INVALID_DATA, 0},
-    {"malformed identifier names nothing", "0x0002020G 5\n0x0002020D 6\n", CrcErrors,
-     ERROR_SUCCESS, 6},
-    {"identifier beyond 32 bits is another", "0x10002020D 5\n", CrcErrors, ERROR_NOT_SUPPORTED,
-     0},
+    {"malformed identifier names nothing", "0x0002020G 5\n0x0002020D 6\n", CrcErrors, ERROR_SUCCESS,
+     6},
+    {"identifier beyond 32 bits is another", "0x10002020D 5\n", CrcErrors, ERROR_NOT_SUPPORTED, 0},
     {"identifier beyond 64 bits is another", "0x1000000000000000002020D 5\n", CrcErrors,
      ERROR_NOT_SUPPORTED, 0},
     {"statistic not listed", "0x01020101 5\n", CrcErrors, ERROR_NOT_SUPPORTED, 0},
@@ -240,8 +238,8 @@ TEST_F(DeviceFilesTest, OpenNeitherCreatesNorTruncates) {
     const std::string text = "0x0002020D 5\n";
     root_.WriteDevice("Vxlnk1", text);
     Define("Keep1", "\\Device\\Vxlnk1");
-    for (DWORD disposition : {CREATE_NEW, CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS,
-                              TRUNCATE_EXISTING}) {
+    for (DWORD disposition :
+         {CREATE_NEW, CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS, TRUNCATE_EXISTING}) {
         SCOPED_TRACE(disposition);
         EXPECT_NE(Open("Keep1", disposition), INVALID_HANDLE_VALUE);
         EXPECT_EQ(FileText(root_.DeviceFolder() + "/Vxlnk1"), text);
@@ -616,8 +614,8 @@ TEST_F(DeviceFilesTest, WrongCallsFailWithTheirError) {
         SCOPED_TRACE(c.what);
         DWORD returned = 77;
         SetLastError(ERROR_SUCCESS);
-        EXPECT_EQ(DeviceIoControl(device, c.code, c.in, c.inSize, c.outBuffer, c.outSize,
-                                  &returned, c.overlapped),
+        EXPECT_EQ(DeviceIoControl(device, c.code, c.in, c.inSize, c.outBuffer, c.outSize, &returned,
+                                  c.overlapped),
                   FALSE);
         EXPECT_EQ(GetLastError(), c.error);
         EXPECT_EQ(returned, 0u);

@@ -42,8 +42,8 @@ protected:
         DWORD in = Marker;
         uint32_t out = 0;
         DWORD returned = 0;
-        const BOOL ok = DeviceIoControl(device, IOCTL_NDIS_QUERY_GLOBAL_STATS, &in, sizeof in,
-                                        &out, sizeof out, &returned, nullptr);
+        const BOOL ok = DeviceIoControl(device, IOCTL_NDIS_QUERY_GLOBAL_STATS, &in, sizeof in, &out,
+                                        sizeof out, &returned, nullptr);
         CloseHandle(device);
         return ok == TRUE ? out : 0;
     }

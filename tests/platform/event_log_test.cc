@@ -52,15 +52,15 @@ protected:
         return ::testing::AssertionFailure() << "no <" << priority << "> header: " << record;
     }
     const std::string stamp = record.substr(head.size(), StampLength);
-    struct tm parsed{};
+    struct tm parsed {};
     const char *end = strptime(stamp.c_str(), "%b %e %H:%M:%S", &parsed);
     if (end == nullptr || *end != '\0' || stamp[3] != ' ') {
         return ::testing::AssertionFailure() << "bad time stamp \"" << stamp << "\": " << record;
     }
     const std::string rest = " " + source + "[" + std::to_string(getpid()) + "]: " + message;
     if (record.substr(head.size() + StampLength) != rest) {
-        return ::testing::AssertionFailure() << "record \"" << record << "\" does not end in \""
-                                             << rest << "\"";
+        return ::testing::AssertionFailure()
+               << "record \"" << record << "\" does not end in \"" << rest << "\"";
     }
     return ::testing::AssertionSuccess();
 }
@@ -158,9 +158,9 @@ TEST_F(EventLogTest, BadSourcesAndHandlesAreRefused) {
     LogListener listener(SocketPath());
     HANDLE source = RegisterEventSourceA("", "SNMP");  // "" is the local machine
     ASSERT_NE(source, nullptr);
-    EXPECT_EQ(ReportEventA(source, EVENTLOG_INFORMATION_TYPE, 0, 1, nullptr, 1, 0, nullptr,
-                           nullptr),
-              FALSE);
+    EXPECT_EQ(
+        ReportEventA(source, EVENTLOG_INFORMATION_TYPE, 0, 1, nullptr, 1, 0, nullptr, nullptr),
+        FALSE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 
     ASSERT_EQ(DeregisterEventSource(source), TRUE);

@@ -37,12 +37,8 @@ TEST(RootPathTest, NtrootIsTakenAndMadeAbsolute) {
         const char *ntroot;
         std::string root;
     } cases[] = {
-        {"/srv/nt", "/srv/nt"},
-        {"/srv/nt//", "/srv/nt"},
-        {"/", "/"},
-        {"machine", cwd + "/machine"},
-        {"machine/", cwd + "/machine"},
-        {"a/b", cwd + "/a/b"},
+        {"/srv/nt", "/srv/nt"},        {"/srv/nt//", "/srv/nt"},       {"/", "/"},
+        {"machine", cwd + "/machine"}, {"machine/", cwd + "/machine"}, {"a/b", cwd + "/a/b"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.ntroot);

@@ -24,12 +24,26 @@ namespace {
 
 // The words an adapter file is made of, good and bad.
 const char *const Identifiers[] = {
-    "0x0002020D", "131597", "0x2020d", "0X0002020D", "0x01020101", "0x10002020D", "0x0002020G",
-    "0x", "",
+    "0x0002020D",  "131597",     "0x2020d", "0X0002020D", "0x01020101",
+    "0x10002020D", "0x0002020G", "0x",      "",
 };
 const char *const Values[] = {
-    "5", "007", "0x1f", "0XAB", "0", "4294967295", "4294967296", "18446744073709551615",
-    "18446744073709551621", "0xFFFFFFFFFFFFFFFFFF", "-1", "+1", "12a", "0x1g", "0x", "",
+    "5",
+    "007",
+    "0x1f",
+    "0XAB",
+    "0",
+    "4294967295",
+    "4294967296",
+    "18446744073709551615",
+    "18446744073709551621",
+    "0xFFFFFFFFFFFFFFFFFF",
+    "-1",
+    "+1",
+    "12a",
+    "0x1g",
+    "0x",
+    "",
 };
 const char *const Blanks[] = {" ", "\t", " \t ", "\r", ""};
 const char *const Tails[] = {"", "", "", " 6", " # note", "#", "\r"};
@@ -59,8 +73,8 @@ std::string Generate(std::mt19937 &random) {
             line = "# comment 0x0002020D 5";
         } else {
             line = std::string(Pick(random, Blanks)) + Pick(random, Identifiers) +
-                   Pick(random, Blanks) + (random() % 8 == 0 ? "" : " ") +
-                   Pick(random, Values) + Pick(random, Tails);
+                   Pick(random, Blanks) + (random() % 8 == 0 ? "" : " ") + Pick(random, Values) +
+                   Pick(random, Tails);
         }
         if (random() % 8 == 0) {
             line.insert(random() % (line.size() + 1), 1, static_cast<char>(random() % 256));
@@ -77,10 +91,11 @@ std::string Generate(std::mt19937 &random) {
 
 int main(int argc, char **argv) {
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("usage: %s [COUNT] | FILE...\n"
-                    "Checks the simulated adapter parser on COUNT generated files (20000),\n"
-                    "or on the saved inputs FILE...\n",
-                    argv[0]);
+        std::printf(
+            "usage: %s [COUNT] | FILE...\n"
+            "Checks the simulated adapter parser on COUNT generated files (20000),\n"
+            "or on the saved inputs FILE...\n",
+            argv[0]);
         return 0;
     }
     char *end = nullptr;
@@ -114,9 +129,10 @@ int main(int argc, char **argv) {
             default: ++answered[2]; break;
         }
     }
-    std::printf("%lu generated files keep the contract: %lu answered, %lu not listed, "
-                "%lu malformed\n",
-                count, answered[0], answered[1], answered[2]);
+    std::printf(
+        "%lu generated files keep the contract: %lu answered, %lu not listed, "
+        "%lu malformed\n",
+        count, answered[0], answered[1], answered[2]);
     if (count >= 1000 && (answered[0] == 0 || answered[1] == 0 || answered[2] == 0)) {
         std::fprintf(stderr, "the generator no longer reaches every answer\n");
         return 1;

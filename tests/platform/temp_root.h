@@ -21,9 +21,7 @@ using test_support::TempDir;
 // A temporary NT root with an empty Device folder, set as $NTROOT.
 class TempRoot {
 public:
-    TempRoot() : env_("NTROOT", dir_.path()) {
-        std::filesystem::create_directory(DeviceFolder());
-    }
+    TempRoot() : env_("NTROOT", dir_.path()) { std::filesystem::create_directory(DeviceFolder()); }
 
     const std::string &path() const { return dir_.path(); }
     std::string DeviceFolder() const { return dir_.path() + "/Device"; }

@@ -24,8 +24,7 @@ protected:
         Key key;
         char noClass[] = "";
         EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, noClass,
-                                  REG_OPTION_NON_VOLATILE, access, nullptr, key.out(),
-                                  disposition),
+                                  REG_OPTION_NON_VOLATILE, access, nullptr, key.out(), disposition),
                   ERROR_SUCCESS)
             << path;
         return key;
@@ -55,8 +54,8 @@ protected:
         for (DWORD index = 0;; ++index) {
             char name[256];
             DWORD size = sizeof name;
-            const LONG rc = RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr,
-                                          nullptr);
+            const LONG rc =
+                RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
             if (rc != ERROR_SUCCESS) {
                 EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
                 return names;
@@ -69,8 +68,8 @@ protected:
         for (DWORD index = 0;; ++index) {
             char name[256];
             DWORD size = sizeof name;
-            const LONG rc = RegEnumValueA(key, index, name, &size, nullptr, nullptr, nullptr,
-                                          nullptr);
+            const LONG rc =
+                RegEnumValueA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
             if (rc != ERROR_SUCCESS) {
                 EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
                 return names;
@@ -84,8 +83,8 @@ protected:
 
 TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheCaseTheyWereMadeWith) {
     DWORD disposition = 0;
-    Key made = Create("SOFTWARE\\VeltrixNetworkingCompanyInc\\ETHSTATAgent", KEY_ALL_ACCESS,
-                      &disposition);
+    Key made =
+        Create("SOFTWARE\\VeltrixNetworkingCompanyInc\\ETHSTATAgent", KEY_ALL_ACCESS, &disposition);
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
     ASSERT_EQ(Set(made.get(), "Pathname", REG_EXPAND_SZ, Bytes("x", 2)), ERROR_SUCCESS);
 
@@ -102,8 +101,8 @@ TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheCaseTheyWereMadeWith) {
     }
 
     // A second spelling opens the key, and does not rename it or its value.
-    Key again = Create("software\\VELTRIXNETWORKINGCOMPANYINC\\ethstatagent", KEY_ALL_ACCESS,
-                       &disposition);
+    Key again =
+        Create("software\\VELTRIXNETWORKINGCOMPANYINC\\ethstatagent", KEY_ALL_ACCESS, &disposition);
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
     ASSERT_EQ(Set(again.get(), "PATHNAME", REG_EXPAND_SZ, Bytes("y", 2)), ERROR_SUCCESS);
     Key company = Create("SOFTWARE\\VeltrixNetworkingCompanyInc");
@@ -180,7 +179,8 @@ TEST_F(RegistryTest, OverwritingAValueReplacesItsTypeAndBytesInPlace) {
 
 TEST_F(RegistryTest, QueryTellsTheSizeAndNeverOverrunsTheBuffer) {
     Key key = Create("SOFTWARE\\Sizes");
-    const std::string value = Bytes("SOFTWARE\\VeltrixNetworkingCompanyInc\\HOSTDEVAgent\\CurrentVersion", 65);
+    const std::string value =
+        Bytes("SOFTWARE\\VeltrixNetworkingCompanyInc\\HOSTDEVAgent\\CurrentVersion", 65);
     ASSERT_EQ(Set(key.get(), "VeltrixHOSTDEV", REG_SZ, value), ERROR_SUCCESS);
     struct Case {
         const char *what;
@@ -200,10 +200,10 @@ TEST_F(RegistryTest, QueryTellsTheSizeAndNeverOverrunsTheBuffer) {
         std::string buffer(128, '#');
         DWORD size = c.bufferSize;
         DWORD type = 0;
-        EXPECT_EQ(RegQueryValueExA(key.get(), "VeltrixHOSTDEV", nullptr, &type,
-                                   c.withBuffer ? reinterpret_cast<BYTE *>(&buffer[0]) : nullptr,
-                                   &size),
-                  c.result);
+        EXPECT_EQ(
+            RegQueryValueExA(key.get(), "VeltrixHOSTDEV", nullptr, &type,
+                             c.withBuffer ? reinterpret_cast<BYTE *>(&buffer[0]) : nullptr, &size),
+            c.result);
         EXPECT_EQ(size, 65u);
         EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
         if (c.result == ERROR_SUCCESS && c.withBuffer) {
@@ -229,9 +229,9 @@ TEST_F(RegistryTest, QueryTellsTheSizeAndNeverOverrunsTheBuffer) {
     char keyName[4];
     DWORD keyNameSize = sizeof keyName;
     Key software = Create("SOFTWARE");
-    EXPECT_EQ(RegEnumKeyExA(software.get(), 0, keyName, &keyNameSize, nullptr, nullptr, nullptr,
-                            nullptr),
-              ERROR_MORE_DATA);
+    EXPECT_EQ(
+        RegEnumKeyExA(software.get(), 0, keyName, &keyNameSize, nullptr, nullptr, nullptr, nullptr),
+        ERROR_MORE_DATA);
 
     EXPECT_EQ(RegQueryValueExA(key.get(), "absent", nullptr, nullptr, nullptr, nullptr),
               ERROR_FILE_NOT_FOUND);
@@ -248,8 +248,16 @@ TEST_F(RegistryTest, AHandleDoesOnlyWhatItsAccessAllows) {
         Key guarded = Create("SOFTWARE\\Guarded");
         ASSERT_EQ(Set(guarded.get(), "value", REG_SZ, Bytes("v", 2)), ERROR_SUCCESS);
     }
-    enum Op { kQuery, kEnumValues, kEnumKeys, kSet, kDeleteValue, kCreateNew, kCreateExisting,
-              kDeleteKey };
+    enum Op {
+        kQuery,
+        kEnumValues,
+        kEnumKeys,
+        kSet,
+        kDeleteValue,
+        kCreateNew,
+        kCreateExisting,
+        kDeleteKey
+    };
     struct Case {
         REGSAM access;
         Op op;
@@ -308,8 +316,8 @@ TEST_F(RegistryTest, AHandleDoesOnlyWhatItsAccessAllows) {
             case kDeleteValue: rc = RegDeleteValueA(key.get(), "value"); break;
             case kCreateNew:
             case kCreateExisting:
-                rc = RegCreateKeyExA(key.get(), c.op == kCreateNew ? "New" : "Child", 0, noClass,
-                                     0, KEY_READ, nullptr, sub.out(), nullptr);
+                rc = RegCreateKeyExA(key.get(), c.op == kCreateNew ? "New" : "Child", 0, noClass, 0,
+                                     KEY_READ, nullptr, sub.out(), nullptr);
                 break;
             case kDeleteKey: rc = RegDeleteKeyA(key.get(), "Child"); break;
         }
@@ -376,8 +384,8 @@ TEST_F(RegistryTest, KeyPathsAreCheckedAsNtChecksThem) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path);
         Key key;
-        EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, c.path.c_str(), 0, noClass, 0,
-                                  KEY_ALL_ACCESS, nullptr, key.out(), nullptr),
+        EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, c.path.c_str(), 0, noClass, 0, KEY_ALL_ACCESS,
+                                  nullptr, key.out(), nullptr),
                   c.result);
         Key opened;
         EXPECT_EQ(Open(c.path, KEY_READ, &opened), c.result);
@@ -412,9 +420,9 @@ TEST_F(RegistryTest, SubkeysListSortedInCapitalsAndValuesInTheOrderMade) {
     DWORD nameSize = sizeof name;
     char keyClass[8] = "junk";
     DWORD classSize = sizeof keyClass;
-    ASSERT_EQ(RegEnumKeyExA(parent.get(), 0, name, &nameSize, nullptr, keyClass, &classSize,
-                            &written),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegEnumKeyExA(parent.get(), 0, name, &nameSize, nullptr, keyClass, &classSize, &written),
+        ERROR_SUCCESS);
     EXPECT_EQ(classSize, 0u);
     EXPECT_STREQ(keyClass, "");
     // 2020-01-01 in FILETIME units; the key was written after it.
@@ -445,8 +453,7 @@ TEST_F(RegistryTest, DeletingAKeyWithSubkeysNeedsTheTreeCall) {
     ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "software\\TREE"), ERROR_SUCCESS);
     Key gone;
     EXPECT_EQ(Open("SOFTWARE\\Tree", KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(Open("SOFTWARE\\Tree\\Branch\\Again\\Deeper", KEY_READ, &gone),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Open("SOFTWARE\\Tree\\Branch\\Again\\Deeper", KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
     Key software;
     ASSERT_EQ(Open("SOFTWARE", KEY_READ, &software), ERROR_SUCCESS);
     EXPECT_TRUE(Subkeys(software.get()).empty());
@@ -535,9 +542,9 @@ TEST(RegistryFile, TheConnectionFollowsTheRoot) {
     {
         TempRoot second;  // now $NTROOT
         Key key;
-        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OnlyInFirst", 0, KEY_READ,
-                                key.out()),
-                  ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OnlyInFirst", 0, KEY_READ, key.out()),
+            ERROR_FILE_NOT_FOUND);
         // A handle of the other root's registry names nothing here.
         EXPECT_EQ(RegSetValueExA(old.get(), "v", 0, REG_SZ, nullptr, 0), ERROR_KEY_DELETED);
     }
@@ -579,8 +586,8 @@ TEST(RegistryFile, ADamagedFileIsReportedAndLeftAlone) {
         EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, key.out()),
                   ERROR_BADDB);
         char noClass[] = "";
-        EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", 0, noClass, 0,
-                                  KEY_ALL_ACCESS, nullptr, key.out(), nullptr),
+        EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", 0, noClass, 0, KEY_ALL_ACCESS,
+                                  nullptr, key.out(), nullptr),
                   ERROR_BADDB);
         bool created = true;
         EXPECT_EQ(nt::CreateRegistryDatabase(root.path(), &created), ERROR_BADDB);
@@ -598,9 +605,9 @@ TEST(RegistryFile, CreatingOverAnExistingRegistryKeepsEverything) {
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", 0, noClass, 0, KEY_ALL_ACCESS,
                               nullptr, key.out(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key.get(), "v", 0, REG_DWORD,
-                             reinterpret_cast<const BYTE *>("\7\0\0\0"), 4),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExA(key.get(), "v", 0, REG_DWORD, reinterpret_cast<const BYTE *>("\7\0\0\0"), 4),
+        ERROR_SUCCESS);
     ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM"), ERROR_SUCCESS);
     bool created = true;
     ASSERT_EQ(nt::CreateRegistryDatabase(root.path(), &created), ERROR_SUCCESS);
@@ -608,9 +615,9 @@ TEST(RegistryFile, CreatingOverAnExistingRegistryKeepsEverything) {
     // The handle is still good: the file is the same registry.
     DWORD value = 0;
     DWORD size = sizeof value;
-    EXPECT_EQ(RegQueryValueExA(key.get(), "v", nullptr, nullptr, reinterpret_cast<BYTE *>(&value),
-                               &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegQueryValueExA(key.get(), "v", nullptr, nullptr, reinterpret_cast<BYTE *>(&value), &size),
+        ERROR_SUCCESS);
     EXPECT_EQ(value, 7u);
     Key system;  // completed again
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, system.out()),
@@ -650,8 +657,7 @@ TEST(ExpandEnvironmentStrings, ExpandsAsNtDoes) {
         if (needed > 1) {
             // One byte short: the size is told and nothing is written.
             std::string shorter(needed - 1, '#');
-            EXPECT_EQ(ExpandEnvironmentStringsA(c.source.c_str(), &shorter[0], needed - 1),
-                      needed);
+            EXPECT_EQ(ExpandEnvironmentStringsA(c.source.c_str(), &shorter[0], needed - 1), needed);
             EXPECT_EQ(shorter, std::string(needed - 1, '#'));
         }
     }

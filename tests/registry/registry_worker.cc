@@ -32,7 +32,8 @@ HKEY CreateKey(const char *path) {
     const LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, noClass, 0, KEY_ALL_ACCESS,
                                     nullptr, &key, nullptr);
     if (rc != ERROR_SUCCESS) {
-        std::fprintf(stderr, "registry_worker: cannot create %s: %ld\n", path, static_cast<long>(rc));
+        std::fprintf(stderr, "registry_worker: cannot create %s: %ld\n", path,
+                     static_cast<long>(rc));
         std::exit(2);
     }
     return key;
@@ -102,8 +103,8 @@ int Reader(long limit, const std::vector<std::string> &prefixes) {
                 }
                 ++reads;
                 const int fill = buffer[0];
-                bool whole = type == REG_BINARY && fill != 0 &&
-                             size == registry_test::UniformSize(fill);
+                bool whole =
+                    type == REG_BINARY && fill != 0 && size == registry_test::UniformSize(fill);
                 for (DWORD i = 0; whole && i < size; ++i) {
                     whole = buffer[i] == fill;
                 }
@@ -160,7 +161,8 @@ int main(int argc, char **argv) {
     if (argc == 3 && std::strcmp(argv[1], "committer") == 0) {
         return Committer(std::atol(argv[2]));
     }
-    std::fprintf(stderr, "usage: registry_worker writer COUNT PREFIX | reader LIMIT PREFIX... | "
-                         "committer COUNT\n");
+    std::fprintf(stderr,
+                 "usage: registry_worker writer COUNT PREFIX | reader LIMIT PREFIX... | "
+                 "committer COUNT\n");
     return 4;
 }

@@ -39,10 +39,10 @@ Bindings ExpectedDot3() {
     for (unsigned column : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 13u, 16u}) {
         for (unsigned row = 1; row <= 2; ++row) {
             objects.emplace_back(Obj(Dot3Entry, column, row),
-                                 column == 1    ? "INTEGER: " + std::to_string(row)
-                                 : column == 13 ? "Counter32: 0"
-                                                : "Counter32: " +
-                                                      std::to_string(1000 * row + column));
+                                 column == 1 ? "INTEGER: " + std::to_string(row)
+                                 : column == 13
+                                     ? "Counter32: 0"
+                                     : "Counter32: " + std::to_string(1000 * row + column));
         }
     }
     return objects;
@@ -58,9 +58,9 @@ Bindings ExpectedHrDevice() {
     Bindings objects;
     for (unsigned column = 1; column <= 6; ++column) {
         for (unsigned row = 1; row <= 2; ++row) {
-            objects.emplace_back(Obj(HrDeviceEntry, column, row),
-                                 column == 1 ? "INTEGER: " + std::to_string(row)
-                                             : values[column - 1]);
+            objects.emplace_back(
+                Obj(HrDeviceEntry, column, row),
+                column == 1 ? "INTEGER: " + std::to_string(row) : values[column - 1]);
         }
     }
     return objects;
@@ -98,11 +98,14 @@ public:
     bool Start(std::string *error) {
         mkdir(folder_.c_str(), 0700);
         const std::string conf = folder_ + "/snmpd.conf";
-        if (!servicetest::WriteFile(conf, "master agentx\n"
-                                          "agentXSocket " + socket_ + "\n"
-                                          "agentXPerms 0777 0777\n"
-                                          "rocommunity public 127.0.0.1\n"
-                                          "dontLogTCPWrappersConnects yes\n")) {
+        if (!servicetest::WriteFile(conf,
+                                    "master agentx\n"
+                                    "agentXSocket " +
+                                        socket_ +
+                                        "\n"
+                                        "agentXPerms 0777 0777\n"
+                                        "rocommunity public 127.0.0.1\n"
+                                        "dontLogTCPWrappersConnects yes\n")) {
             *error = "cannot write " + conf;
             return false;
         }
@@ -111,14 +114,11 @@ public:
         // Its own dot3StatsTable stays out, as a site running our service
         // as its subagent leaves it out; its hrDeviceTable rows stay.
         pid_ = testproc::Spawn({Snmpd, "-f", "-Lo", "-C", "-c", conf, "-p", folder_ + "/snmpd.pid",
-                                "-I", "-dot3StatsTable", "udp:127.0.0.1:" +
-                                std::to_string(port_)},
+                                "-I", "-dot3StatsTable", "udp:127.0.0.1:" + std::to_string(port_)},
                                env, folder_ + "/snmpd.log");
-        const bool up = pid_ > 0 && testproc::Eventually(
-                                        [&] {
-                                            return Get(".1.3.6.1.2.1.1.3.0").status == 0;
-                                        },
-                                        std::chrono::seconds(20));
+        const bool up =
+            pid_ > 0 && testproc::Eventually([&] { return Get(".1.3.6.1.2.1.1.3.0").status == 0; },
+                                             std::chrono::seconds(20));
         if (!up) {
             *error = "snmpd did not start: " + Log();
         }
@@ -248,8 +248,8 @@ TEST_F(AgentxTest, TheMasterServesBothTablesAndTheSubagentOutlivesItsRestart) {
     auto registered = [&] { return Contains(master.Get(last).out, "Counter32: 0"); };
     ASSERT_TRUE(testproc::Eventually(registered, std::chrono::seconds(30)))
         << ReadFile(log) << master.Log() << master.Walk(".1.3.6.1.2.1.25.3.2").out;
-    EXPECT_TRUE(Contains(ReadFile(log), "snmpsvc: connected to the AgentX master agent at " +
-                                            master.socket()))
+    EXPECT_TRUE(Contains(ReadFile(log),
+                         "snmpsvc: connected to the AgentX master agent at " + master.socket()))
         << ReadFile(log);
     ExpectBothTablesThroughMaster(master);
 
@@ -280,8 +280,9 @@ TEST_F(AgentxTest, TheCommandLineChoosesTheRoleAndABadRoleStopsTheStart) {
     ASSERT_EQ(root.Make("agentxRole helper\n"), "");
     const Result bad = root.Snmpsvc({"--root", root.root(), "run"});
     EXPECT_EQ(bad.status, 1);
-    EXPECT_TRUE(Contains(bad.err, "snmpsvc.conf line 2: agentxRole must be \"master\" or "
-                                  "\"subagent\""))
+    EXPECT_TRUE(Contains(bad.err,
+                         "snmpsvc.conf line 2: agentxRole must be \"master\" or "
+                         "\"subagent\""))
         << bad.err;
 
     const Result both =

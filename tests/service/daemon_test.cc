@@ -39,7 +39,7 @@ std::string GetValue(TestRoot *root, const std::string &name) {
     const Result got = root->Client("snmpget", V2, {name});
     const Bindings bindings = ParseBindings(got.out);
     return bindings.size() == 1 && bindings[0].first == name ? bindings[0].second
-                                                              : got.out + got.err;
+                                                             : got.out + got.err;
 }
 
 size_t CountOf(const std::string &text, const std::string &part) {
@@ -99,8 +99,8 @@ TEST(SystemGroupTest, AStandaloneServiceAnswersTheGroupsManagersReadAndNothingEl
 
     // Of Net-SNMP's modules only these groups are served, strictly in order.
     const char *const allowed[] = {
-        ".1.3.6.1.2.1.1.",        ".1.3.6.1.2.1.11.",        ".1.3.6.1.2.1.10.7.2.1.",
-        ".1.3.6.1.2.1.25.3.2.1.", ".1.3.6.1.6.3.1.1.6.1.",   ".1.3.6.1.6.3.10.2.1.",
+        ".1.3.6.1.2.1.1.",        ".1.3.6.1.2.1.11.",      ".1.3.6.1.2.1.10.7.2.1.",
+        ".1.3.6.1.2.1.25.3.2.1.", ".1.3.6.1.6.3.1.1.6.1.", ".1.3.6.1.6.3.10.2.1.",
         ".1.3.6.1.6.3.11.2.1.",   ".1.3.6.1.6.3.15.1.1.",
     };
     const Result walk = root.Client("snmpbulkwalk", V2, {".1"});
@@ -125,8 +125,8 @@ public:
         struct sockaddr_un address = {};
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-        bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<struct sockaddr *>(&address),
-                                  sizeof address) == 0;
+        bound_ = fd_ >= 0 &&
+                 bind(fd_, reinterpret_cast<struct sockaddr *>(&address), sizeof address) == 0;
     }
     ~NotifySocket() {
         if (fd_ >= 0) {
@@ -241,8 +241,7 @@ TEST(ReloadTest, SighupReloadsInPlaceAndRefusesWhatWouldNotLoad) {
     const BusyPort busy;
     const Bad bads[] = {
         {"a configuration line with a bad value",
-         [&] { WriteFile(conf, good + "snmpsvcCommunity of\n"); },
-         [&] { WriteFile(conf, good); },
+         [&] { WriteFile(conf, good + "snmpsvcCommunity of\n"); }, [&] { WriteFile(conf, good); },
          conf + " line 3: snmpsvcCommunity must be \"on\" or \"off\""},
         {"a bad role", [&] { WriteFile(conf, good + "agentxRole helper\n"); },
          [&] { WriteFile(conf, good); },
@@ -273,8 +272,7 @@ TEST(ReloadTest, SighupReloadsInPlaceAndRefusesWhatWouldNotLoad) {
         ready = manager.Next();
         EXPECT_EQ(ready.compare(0, 8, "READY=1\n"), 0) << ready;
         const std::string text = ReadFile(log);
-        EXPECT_EQ(CountOf(text, "snmpsvc: reload refused, still serving as before: "),
-                  refusals + 1)
+        EXPECT_EQ(CountOf(text, "snmpsvc: reload refused, still serving as before: "), refusals + 1)
             << text;
         EXPECT_TRUE(Contains(text.substr(text.rfind("reload refused")), bad.reason)) << text;
         EXPECT_EQ(GetValue(&root, ".1.3.6.1.2.1.1.6.0"), "STRING: \"Rack 5\"");

@@ -45,9 +45,10 @@ Bindings ObjectsBut(const std::vector<Cell> &failing) {
                 continue;
             }
             objects.emplace_back(Obj(Dot3Entry, column, row),
-                                 column == 1    ? "INTEGER: " + std::to_string(row)
-                                 : column == 13 ? "Counter32: 0"
-                                                : "Counter32: " + std::to_string(1000 * row + column));
+                                 column == 1 ? "INTEGER: " + std::to_string(row)
+                                 : column == 13
+                                     ? "Counter32: 0"
+                                     : "Counter32: " + std::to_string(1000 * row + column));
         }
     }
     const std::string values[6] = {"",
@@ -58,8 +59,9 @@ Bindings ObjectsBut(const std::vector<Cell> &failing) {
                                    "Counter32: 0"};
     for (unsigned column = 1; column <= 6; ++column) {
         for (unsigned row = 1; row <= 2; ++row) {
-            objects.emplace_back(Obj(HrDeviceEntry, column, row),
-                                 column == 1 ? "INTEGER: " + std::to_string(row) : values[column - 1]);
+            objects.emplace_back(
+                Obj(HrDeviceEntry, column, row),
+                column == 1 ? "INTEGER: " + std::to_string(row) : values[column - 1]);
         }
     }
     return objects;
@@ -92,7 +94,7 @@ protected:
 TEST_F(FailingCellsTest, WalksShowEveryCellThatAnswersAndGetsOfTheOthersFail) {
     // With Vxlnk1 gone, every counter of row 1 fails; its index and
     // dot3StatsFrameTooLongs need no driver.
-    const std::vector<Cell> noFirstRow = {{2, 1}, {3, 1}, {4, 1}, {5, 1},  {6, 1},  {7, 1}, {8, 1},
+    const std::vector<Cell> noFirstRow = {{2, 1}, {3, 1},  {4, 1},  {5, 1},  {6, 1}, {7, 1}, {8, 1},
                                           {9, 1}, {10, 1}, {11, 1}, {16, 1}, {3, 2}, {16, 2}};
     struct Step {
         const char *what;
@@ -100,15 +102,12 @@ TEST_F(FailingCellsTest, WalksShowEveryCellThatAnswersAndGetsOfTheOthersFail) {
         std::vector<Cell> failing;  // after the change
     };
     const Step steps[] = {
-        {"Vxpci2 loses its FCS errors",
-         [&] { DropStatistic("Vxpci2", "0x0002020D"); },
-         {{3, 2}}},
+        {"Vxpci2 loses its FCS errors", [&] { DropStatistic("Vxpci2", "0x0002020D"); }, {{3, 2}}},
         {"Vxpci2 loses its last counter too",
          [&] { DropStatistic("Vxpci2", "0x01020203"); },
          {{3, 2}, {16, 2}}},
         {"Vxlnk1's file is removed",
-         [&] { ASSERT_EQ(unlink((root_.root() + "/Device/Vxlnk1").c_str()), 0); },
-         noFirstRow},
+         [&] { ASSERT_EQ(unlink((root_.root() + "/Device/Vxlnk1").c_str()), 0); }, noFirstRow},
     };
     for (const Step &step : steps) {
         SCOPED_TRACE(step.what);

@@ -151,8 +151,7 @@ FAKE_EXPORT BOOL SnmpExtensionQuery(BYTE request, RFC1157VarBindList *bindings,
         g_lastValue = binding->value.asnType == ASN_OCTETSTRING
                           ? static_cast<int64_t>(binding->value.asnValue.string.length)
                           : binding->value.asnValue.number;
-        const AsnInteger status =
-            g_forcedStatus >= 0 ? g_forcedStatus : Answer(request, binding);
+        const AsnInteger status = g_forcedStatus >= 0 ? g_forcedStatus : Answer(request, binding);
         *errorStatus = status;
         if (status != SNMP_ERRORSTATUS_NOERROR) {
             *errorIndex = static_cast<AsnInteger>(i + 1);

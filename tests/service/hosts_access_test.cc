@@ -32,10 +32,10 @@ TEST(HostsAccessRules, OnlyRulesThatMerelyMatchAreKept) {
         {"ALL EXCEPT sshd: LOCAL .example.com\n", true},
         {"snmpsvc: ALL: spawn (echo %a >> /tmp/log)\n", false},
         {"snmpsvc: ALL: twist /bin/echo no\n", false},
-        {"snmpsvc: ALL: DENY\n", false},          // any option field
+        {"snmpsvc: ALL: DENY\n", false},  // any option field
         {"snmpsvc: [::1]: severity auth.info\n", false},
-        {"snmpsvc: /etc/snmp.clients\n", false},  // patterns read from a file
-        {"snmpsvc: @trusted\n", false},           // a netgroup
+        {"snmpsvc: /etc/snmp.clients\n", false},             // patterns read from a file
+        {"snmpsvc: @trusted\n", false},                      // a netgroup
         {"snmpsvc: 127.0.0.1 \\\n  : spawn true\n", false},  // continued line
         {"# a comment \\\n ALL: ALL: spawn true\n", false},  // a continued comment
         {" # not a comment: ALL: spawn true\n", false},
@@ -63,8 +63,8 @@ protected:
         log_ = root_.folder() + "/service.log";
         pid_ = testproc::Spawn({HOSTS_SNMPSVC, "--root", root_.root(), "run"}, env, log_);
         ASSERT_GT(pid_, 0);
-        ASSERT_TRUE(testproc::Eventually([&] { return Answered("127.0.0.1"); },
-                                         std::chrono::seconds(20)))
+        ASSERT_TRUE(
+            testproc::Eventually([&] { return Answered("127.0.0.1"); }, std::chrono::seconds(20)))
             << ReadFile(log_);
     }
 
@@ -80,10 +80,9 @@ protected:
 
     // Whether a GET sent from the loopback address `from` is answered.
     bool Answered(const std::string &from) {
-        const testproc::Result got =
-            root_.Client("snmpget", {"-v2c", "-c", "public", "-t", "0.5", "-r", "0",
-                                     "--clientaddr=" + from},
-                         {".1.3.6.1.2.1.10.7.2.1.1.1"});
+        const testproc::Result got = root_.Client(
+            "snmpget", {"-v2c", "-c", "public", "-t", "0.5", "-r", "0", "--clientaddr=" + from},
+            {".1.3.6.1.2.1.10.7.2.1.1.1"});
         return got.status == 0 && Contains(got.out, "INTEGER: 1");
     }
 

@@ -74,8 +74,9 @@ TEST(NetStatesTest, RacingNetsStartTheServiceOnce) {
         if (stop.status == 0) {
             EXPECT_EQ(stop.out, Stopped);
         } else {
-            EXPECT_EQ(stop.err, "The SNMP service is not started.\n\n"
-                                "More help is available by typing NET HELPMSG 3521.\n\n");
+            EXPECT_EQ(stop.err,
+                      "The SNMP service is not started.\n\n"
+                      "More help is available by typing NET HELPMSG 3521.\n\n");
         }
     }
     EXPECT_EQ(StateOf(root), svcstate::State::Stopped);
@@ -215,8 +216,10 @@ TEST(NetStatesTest, NetAndTheServiceRefuseARootOthersCanChange) {
     ASSERT_EQ(root.Make(), "");
     const std::string run = root.root() + "/run";
     ASSERT_EQ(chmod(run.c_str(), 0777), 0);
-    const std::string problem = run + " can be written by other users (mode 0777); an NT root "
-                                      "must be its owner's alone: chmod go-w " + run + "\n";
+    const std::string problem = run +
+                                " can be written by other users (mode 0777); an NT root "
+                                "must be its owner's alone: chmod go-w " +
+                                run + "\n";
     const Result start = root.Net({"START", "SNMP"});
     EXPECT_EQ(start.status, 2);
     EXPECT_EQ(start.err, "NET: " + problem);

@@ -1,7 +1,7 @@
 // SNMPv3 users of the service (`snmpsvc user add|list|del`, authPriv walks,
-// who gets nothing, what is kept on disk), the switch that turns SNMPv1 and SNMPv2c off, and our MIB
-// modules in the root for clients that print named columns: a real snmpsvc
-// in a private NT root and Net-SNMP's own clients over loopback.
+// who gets nothing, what is kept on disk), the switch that turns SNMPv1 and SNMPv2c off, and our
+// MIB modules in the root for clients that print named columns: a real snmpsvc in a private NT root
+// and Net-SNMP's own clients over loopback.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,9 +44,7 @@ std::vector<std::string> V3(const std::string &user, const std::string &level,
 }
 
 // Writes text to path (a pass phrase file of a test).
-void WriteFile(const std::string &path, const std::string &text) {
-    std::ofstream(path) << text;
-}
+void WriteFile(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
 
 // Runs a shell command line in the root's environment (for pipes into
 // snmpsvc and for concurrent runs).
@@ -147,10 +145,8 @@ std::string SnmpV3Test::setupError_;
 TEST_F(SnmpV3Test, AuthPrivUsersWalkBothTablesLikeTheCommunity) {
     const auto community = WalkBoth(V2);
     ASSERT_EQ(community.size(), 13u * 2 + 6u * 2);
-    EXPECT_EQ(WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", PrivPass)),
-              community);
-    EXPECT_EQ(WalkBoth(V3("bob", "authPriv", "SHA-512", AuthPass, "AES-256", PrivPass)),
-              community);
+    EXPECT_EQ(WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", PrivPass)), community);
+    EXPECT_EQ(WalkBoth(V3("bob", "authPriv", "SHA-512", AuthPass, "AES-256", PrivPass)), community);
     EXPECT_EQ(WalkBoth(V3("dave", "authPriv", "SHA", AuthPass, "AES-256", PrivPass)), community);
     // The users' keys stay in the owner-only configuration file.
     struct stat info;
@@ -181,8 +177,7 @@ TEST_F(SnmpV3Test, WrongKeysLowerLevelsAndUnknownUsersGetNoData) {
         EXPECT_NE(walk.status, 0) << c.what << ": " << walk.out << walk.err;
     }
     // And the service answers on.
-    EXPECT_EQ(WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", PrivPass)).size(),
-              38u);
+    EXPECT_EQ(WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", PrivPass)).size(), 38u);
 }
 
 TEST_F(SnmpV3Test, UsersSurviveARestartAndNoPassPhraseIsKept) {
@@ -199,13 +194,11 @@ TEST_F(SnmpV3Test, UsersSurviveARestartAndNoPassPhraseIsKept) {
     EXPECT_FALSE(Contains(persisted, "usmUser")) << persisted;
     const Result start = root_->Net({"START", "SNMP"});
     ASSERT_EQ(start.status, 0) << start.out << start.err << root_->Log();
-    EXPECT_EQ(WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", PrivPass)).size(),
-              38u);
+    EXPECT_EQ(WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", PrivPass)).size(), 38u);
     EXPECT_EQ(WalkBoth(V3("bob", "authPriv", "SHA-512", AuthPass, "AES-256", PrivPass)).size(),
               38u);
-    EXPECT_TRUE(
-        WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", "not the pass phrase"))
-            .empty());
+    EXPECT_TRUE(WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", "not the pass phrase"))
+                    .empty());
     EXPECT_FALSE(Contains(root_->Log(), "Warning")) << root_->Log();
 }
 
@@ -224,8 +217,7 @@ TEST_F(SnmpV3Test, ADeletedUserIsRefusedAfterTheRestartAndTheOthersStay) {
     ASSERT_EQ(root_->Net({"STOP", "SNMP"}).status, 0);
     ASSERT_EQ(root_->Net({"START", "SNMP"}).status, 0) << root_->Log();
     EXPECT_TRUE(WalkBoth(V3("bob", "authPriv", "SHA-512", AuthPass, "AES-256", PrivPass)).empty());
-    EXPECT_EQ(WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", PrivPass)).size(),
-              38u);
+    EXPECT_EQ(WalkBoth(V3("alice", "authPriv", "SHA-256", AuthPass, "AES", PrivPass)).size(), 38u);
 }
 
 TEST(SnmpCommunitySwitchTest, OffLeavesSnmpV1AndV2cUnansweredAndV3Working) {
@@ -267,21 +259,29 @@ TEST(SnmpUserCommandTest, RefusesWhatTheLibraryWouldRefuseAndLeavesTheFileAlone)
         const char *message;
     };
     const Case cases[] = {
-        {{"alice", "--auth-pass-file", good7, "--priv-pass-file", good}, 2,
+        {{"alice", "--auth-pass-file", good7, "--priv-pass-file", good},
+         2,
          "the authentication pass phrase must have at least 8 characters"},
-        {{"alice", "--auth-pass-file", good, "--priv-pass-file", good7}, 2,
+        {{"alice", "--auth-pass-file", good, "--priv-pass-file", good7},
+         2,
          "the privacy pass phrase must have at least 8 characters"},
-        {{"alice", "--auth-pass-file", good, "--priv-pass-file", empty}, 1,
+        {{"alice", "--auth-pass-file", good, "--priv-pass-file", empty},
+         1,
          "holds no privacy pass phrase"},
-        {{"alice", "--auth-pass-file", root.folder() + "/missing", "--priv-pass-file", good}, 1,
+        {{"alice", "--auth-pass-file", root.folder() + "/missing", "--priv-pass-file", good},
+         1,
          "cannot read"},
-        {{"alice", "--auth-pass-file", "-", "--priv-pass-file", "-"}, 1,
+        {{"alice", "--auth-pass-file", "-", "--priv-pass-file", "-"},
+         1,
          "standard input holds no authentication pass phrase"},
-        {{"alice", "--auth-proto", "MD5", "--auth-pass-file", good, "--priv-pass-file", good}, 2,
+        {{"alice", "--auth-proto", "MD5", "--auth-pass-file", good, "--priv-pass-file", good},
+         2,
          "unknown authentication protocol MD5"},
-        {{"alice", "--priv-proto", "DES", "--auth-pass-file", good, "--priv-pass-file", good}, 2,
+        {{"alice", "--priv-proto", "DES", "--auth-pass-file", good, "--priv-pass-file", good},
+         2,
          "unknown privacy protocol DES"},
-        {{"al ice", "--auth-pass-file", good, "--priv-pass-file", good}, 2,
+        {{"al ice", "--auth-pass-file", good, "--priv-pass-file", good},
+         2,
          "a user name holds only"},
         {{"--auth-pass-file", good, "--priv-pass-file", good}, 2, "needs a user name"},
         {{"alice", "--priv-pass-file"}, 2, "--priv-pass-file needs a value"},
@@ -299,8 +299,8 @@ TEST(SnmpUserCommandTest, RefusesWhatTheLibraryWouldRefuseAndLeavesTheFileAlone)
     // Exactly eight characters are enough, quotes and backslashes too (only
     // keys are written); the pass phrases on the command line still work,
     // with a warning. The same name twice is refused.
-    const std::vector<std::string> add = {"user", "add", "alice", "--auth-pass", "e\"ght\\88",
-                                          "--priv-pass", "eight888"};
+    const std::vector<std::string> add = {"user",       "add",         "alice",   "--auth-pass",
+                                          "e\"ght\\88", "--priv-pass", "eight888"};
     const Result first = root.Snmpsvc(add);
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_TRUE(Contains(first.err, "warning: a pass phrase on the command line")) << first.err;
@@ -326,8 +326,7 @@ TEST(SnmpUserCommandTest, RefusesWhatTheLibraryWouldRefuseAndLeavesTheFileAlone)
         const Result run = root.Snmpsvc(args);
         EXPECT_EQ(run.status, c.status) << c.message;
         EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1)
-            << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_EQ(ReadFile(config), after) << c.message;
     }
 }
@@ -381,8 +380,9 @@ TEST(SnmpUserCommandTest, ConcurrentAddsAllLand) {
     WriteFile(root.folder() + "/pass.txt", AuthPass + "\n");
     std::string script = "cd '" + root.folder() + "' || exit 1; pids=; ";
     for (int i = 0; i < 8; ++i) {
-        script += "'" + SnmpsvcPath() + "' user add user" + std::to_string(i) +
-                  " --auth-pass-file pass.txt --priv-pass-file pass.txt >/dev/null & pids=\"$pids $!\"; ";
+        script +=
+            "'" + SnmpsvcPath() + "' user add user" + std::to_string(i) +
+            " --auth-pass-file pass.txt --priv-pass-file pass.txt >/dev/null & pids=\"$pids $!\"; ";
     }
     script += "for pid in $pids; do wait $pid || exit 1; done";
     const Result added = Shell(&root, script);
@@ -482,8 +482,8 @@ TEST(ServiceMibTest, InstallCopiesOurModulesOnceAndSnmptableNamesTheColumns) {
 
     auto snmptable = [&](const std::string &table) {
         return testproc::Run({"/usr/bin/snmptable", "-M", "+" + mibs, "-m",
-                              "EtherLike-MIB:HOST-RESOURCES-MIB", "-v2c", "-c", "public", "-t",
-                              "2", "-r", "2", "-Ci", "-Cf", "|", root.address(), table},
+                              "EtherLike-MIB:HOST-RESOURCES-MIB", "-v2c", "-c", "public", "-t", "2",
+                              "-r", "2", "-Ci", "-Cf", "|", root.address(), table},
                              root.Env());
     };
 
@@ -491,13 +491,20 @@ TEST(ServiceMibTest, InstallCopiesOurModulesOnceAndSnmptableNamesTheColumns) {
     ASSERT_EQ(dot3.status, 0) << dot3.out << dot3.err;
     EXPECT_EQ(dot3.err, "");
     const Table stats = ParseTable(dot3.out);
-    const std::vector<std::string> statColumns = {
-        "index", "dot3StatsIndex", "dot3StatsAlignmentErrors", "dot3StatsFCSErrors",
-        "dot3StatsSingleCollisionFrames", "dot3StatsMultipleCollisionFrames",
-        "dot3StatsSQETestErrors", "dot3StatsDeferredTransmissions", "dot3StatsLateCollisions",
-        "dot3StatsExcessiveCollisions", "dot3StatsInternalMacTransmitErrors",
-        "dot3StatsCarrierSenseErrors", "dot3StatsFrameTooLongs",
-        "dot3StatsInternalMacReceiveErrors"};
+    const std::vector<std::string> statColumns = {"index",
+                                                  "dot3StatsIndex",
+                                                  "dot3StatsAlignmentErrors",
+                                                  "dot3StatsFCSErrors",
+                                                  "dot3StatsSingleCollisionFrames",
+                                                  "dot3StatsMultipleCollisionFrames",
+                                                  "dot3StatsSQETestErrors",
+                                                  "dot3StatsDeferredTransmissions",
+                                                  "dot3StatsLateCollisions",
+                                                  "dot3StatsExcessiveCollisions",
+                                                  "dot3StatsInternalMacTransmitErrors",
+                                                  "dot3StatsCarrierSenseErrors",
+                                                  "dot3StatsFrameTooLongs",
+                                                  "dot3StatsInternalMacReceiveErrors"};
     EXPECT_EQ(stats.columns, statColumns) << dot3.out;
     ASSERT_EQ(stats.rows.size(), 2u) << dot3.out;
     for (unsigned row = 1; row <= 2; ++row) {
@@ -507,18 +514,16 @@ TEST(ServiceMibTest, InstallCopiesOurModulesOnceAndSnmptableNamesTheColumns) {
         EXPECT_EQ(cells.at("dot3StatsAlignmentErrors"), std::to_string(1000 * row + 2));
         EXPECT_EQ(cells.at("dot3StatsCarrierSenseErrors"), std::to_string(1000 * row + 11));
         EXPECT_EQ(cells.at("dot3StatsFrameTooLongs"), "0");
-        EXPECT_EQ(cells.at("dot3StatsInternalMacReceiveErrors"),
-                  std::to_string(1000 * row + 16));
+        EXPECT_EQ(cells.at("dot3StatsInternalMacReceiveErrors"), std::to_string(1000 * row + 16));
     }
 
     const Result hr = snmptable("hrDeviceTable");
     ASSERT_EQ(hr.status, 0) << hr.out << hr.err;
     EXPECT_EQ(hr.err, "");
     const Table devices = ParseTable(hr.out);
-    const std::vector<std::string> deviceColumns = {"index",         "hrDeviceIndex",
-                                                    "hrDeviceType",  "hrDeviceDescr",
-                                                    "hrDeviceID",    "hrDeviceStatus",
-                                                    "hrDeviceErrors"};
+    const std::vector<std::string> deviceColumns = {
+        "index",      "hrDeviceIndex",  "hrDeviceType",  "hrDeviceDescr",
+        "hrDeviceID", "hrDeviceStatus", "hrDeviceErrors"};
     EXPECT_EQ(devices.columns, deviceColumns) << hr.out;
     ASSERT_EQ(devices.rows.size(), 2u) << hr.out;
     for (unsigned row = 1; row <= 2; ++row) {

@@ -63,17 +63,14 @@ Bindings ExpectedObjects() {
             objects.emplace_back(Obj(Dot3Entry, column, row), value);
         }
     }
-    const std::string values[6] = {"",
-                                   "OID: .1.3.6.1.2.1.25.3.1.4",
-                                   Description,
-                                   "OID: .1.3.6.1.4.1.32473.2.15.19.7",
-                                   "INTEGER: 1",
-                                   "Counter32: 0"};
+    const std::string values[6] = {"",           "OID: .1.3.6.1.2.1.25.3.1.4",
+                                   Description,  "OID: .1.3.6.1.4.1.32473.2.15.19.7",
+                                   "INTEGER: 1", "Counter32: 0"};
     for (unsigned column = 1; column <= 6; ++column) {
         for (unsigned row = 1; row <= 2; ++row) {
-            objects.emplace_back(Obj(HrDeviceEntry, column, row),
-                                 column == 1 ? "INTEGER: " + std::to_string(row)
-                                             : values[column - 1]);
+            objects.emplace_back(
+                Obj(HrDeviceEntry, column, row),
+                column == 1 ? "INTEGER: " + std::to_string(row) : values[column - 1]);
         }
     }
     return objects;
@@ -235,8 +232,7 @@ TEST_F(ServiceTest, GetNextCrossesFromOneAgentsViewIntoTheNext) {
         {"a name before ethstat's view", ".1.3.6.1.2.1.10", Obj(Dot3Entry, 1, 1)},
         {"a column past ethstat's last", Obj(Dot3Entry, 17, 0), SnmpInPkts},
         {"the SNMP group's last object", ".1.3.6.1.2.1.11.32.0", Obj(HrDeviceEntry, 1, 1)},
-        {"an unserved column between served ones", Obj(Dot3Entry, 14, 7),
-         Obj(Dot3Entry, 16, 1)},
+        {"an unserved column between served ones", Obj(Dot3Entry, 14, 7), Obj(Dot3Entry, 16, 1)},
         {"a name of 13 arcs", Obj(Dot3Entry, 3, 1) + ".5", Obj(Dot3Entry, 3, 2)},
         {"the largest 32-bit instance", Obj(Dot3Entry, 5, 4294967295u), Obj(Dot3Entry, 6, 1)},
     };
@@ -342,8 +338,8 @@ TEST_F(ServiceTest, BadRequestsGetTheirAnswerAndTheServiceServesOn) {
     // GETBULK with max-repetitions far beyond any table: the engine bounds
     // the response, which ends in endOfMibView (from the agents' first
     // table on, the rest fits in the engine's limit of 100 repetitions).
-    const Result bulk = root_->Client("snmpbulkget", {"-v2c", "-c", "public", "-Cn0", "-Cr2147483647"},
-                                      {".1.3.6.1.2.1.10"});
+    const Result bulk = root_->Client(
+        "snmpbulkget", {"-v2c", "-c", "public", "-Cn0", "-Cr2147483647"}, {".1.3.6.1.2.1.10"});
     const Bindings got = ParseBindings(bulk.out);
     ASSERT_GE(got.size(), ExpectedObjects().size() + 1) << bulk.out << bulk.err;
     EXPECT_EQ(InAgentTables(got), ExpectedObjects());
@@ -358,10 +354,10 @@ TEST_F(ServiceTest, BadRequestsGetTheirAnswerAndTheServiceServesOn) {
     address.sin_port = htons(static_cast<uint16_t>(root_->port()));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const std::vector<std::string> junk = {
-        std::string(65507, '\x30'),                      // one huge length-less sequence
+        std::string(65507, '\x30'),                          // one huge length-less sequence
         std::string("\x30\x84\x7f\xff\xff\xff\x02\x01", 8),  // a length far past the end
-        std::string("\x30\x03\x02\x01\x01", 5),          // a message without a community
-        std::string(),                                   // nothing at all
+        std::string("\x30\x03\x02\x01\x01", 5),              // a message without a community
+        std::string(),                                       // nothing at all
     };
     for (const std::string &datagram : junk) {
         sendto(fd, datagram.data(), datagram.size(), 0,
@@ -454,7 +450,8 @@ TEST(ServiceInstallTest, InstallRegistersTheServiceOnceAndKeepsTheAgentList) {
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(again.out, "The SNMP service was installed in " + root.root() + " already.\n");
     // The configuration the test wrote over the installed one stays.
-    EXPECT_EQ(ReadFile(root.root() + "/snmp/snmpsvc.conf"), "agentaddress " + root.address() + "\n");
+    EXPECT_EQ(ReadFile(root.root() + "/snmp/snmpsvc.conf"),
+              "agentaddress " + root.address() + "\n");
 
     setenv("NTROOT", root.root().c_str(), 1);
     HKEY key = nullptr;
@@ -467,9 +464,9 @@ TEST(ServiceInstallTest, InstallRegistersTheServiceOnceAndKeepsTheAgentList) {
     char image[4096] = {};
     DWORD size = sizeof image;
     DWORD type = 0;
-    ASSERT_EQ(RegQueryValueExA(key, "ImagePath", nullptr, &type, reinterpret_cast<BYTE *>(image),
-                               &size),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegQueryValueExA(key, "ImagePath", nullptr, &type, reinterpret_cast<BYTE *>(image), &size),
+        ERROR_SUCCESS);
     RegCloseKey(key);
     EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
     char real[PATH_MAX];
@@ -477,10 +474,11 @@ TEST(ServiceInstallTest, InstallRegistersTheServiceOnceAndKeepsTheAgentList) {
     EXPECT_EQ(std::string(image), std::string(real) + " run");
 
     // The agent list kept setup's values through the second install.
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                            "SYSTEM\\CurrentControlSet\\Services\\SNMP\\Parameters\\ExtensionAgents",
-                            0, KEY_READ, &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                      "SYSTEM\\CurrentControlSet\\Services\\SNMP\\Parameters\\ExtensionAgents", 0,
+                      KEY_READ, &key),
+        ERROR_SUCCESS);
     char agent[256] = {};
     size = sizeof agent;
     EXPECT_EQ(RegQueryValueExA(key, "VeltrixETHSTAT", nullptr, &type,
@@ -494,7 +492,8 @@ TEST(ServiceInstallTest, InstallRegistersTheServiceOnceAndKeepsTheAgentList) {
     const std::string net = root.root() + "/Windows/System32/NET";
     char target[PATH_MAX] = {};
     ASSERT_GT(readlink(net.c_str(), target, sizeof target - 1), 0);
-    EXPECT_EQ(std::string(target), std::string(real).substr(0, std::string(real).rfind('/')) + "/NET");
+    EXPECT_EQ(std::string(target),
+              std::string(real).substr(0, std::string(real).rfind('/')) + "/NET");
     const Result help = testproc::Run({net, "HELPMSG", "3521"}, root.Env());
     EXPECT_EQ(help.status, 0) << help.err;
     EXPECT_EQ(help.out, "\nThe *** service is not started.\n\n");
@@ -533,7 +532,8 @@ TEST(ServiceLifeTest, NetStopsAndTellsAStoppedServiceFromAStalePidFile) {
     root.AddAdapter("Vxlnk1", 1000);
 
     const std::string notStarted =
-        "The SNMP service is not started.\n\nMore help is available by typing NET HELPMSG 3521.\n\n";
+        "The SNMP service is not started.\n\nMore help is available by typing NET HELPMSG "
+        "3521.\n\n";
     Result stop = root.Net({"STOP", "SNMP"});
     EXPECT_EQ(stop.status, 2);
     EXPECT_EQ(stop.err, notStarted);
@@ -544,8 +544,7 @@ TEST(ServiceLifeTest, NetStopsAndTellsAStoppedServiceFromAStalePidFile) {
         _exit(0);
     }
     ASSERT_EQ(testproc::WaitFor(gone, std::chrono::seconds(5)), 0);
-    ASSERT_TRUE(servicetest::WriteFile(root.root() + "/run/SNMP.pid",
-                                       std::to_string(gone) + "\n"));
+    ASSERT_TRUE(servicetest::WriteFile(root.root() + "/run/SNMP.pid", std::to_string(gone) + "\n"));
     stop = root.Net({"STOP", "SNMP"});
     EXPECT_EQ(stop.status, 2);
     EXPECT_EQ(stop.err, notStarted);
@@ -584,8 +583,8 @@ TEST(ServiceLifeTest, SigtermEndsAForegroundServiceCleanly) {
     ASSERT_EQ(root.RegisterBothAgents(), "");
     root.AddAdapter("Vxpci_9", 5000);
     const std::string log = root.folder() + "/foreground.log";
-    const pid_t pid = testproc::Spawn({BinDir + "/snmpsvc", "--root", root.root(), "run"},
-                                      root.Env(), log);
+    const pid_t pid =
+        testproc::Spawn({BinDir + "/snmpsvc", "--root", root.root(), "run"}, root.Env(), log);
     ASSERT_GT(pid, 0);
     const std::string pidFile = root.root() + "/run/SNMP.pid";
     const bool serving = testproc::Eventually(
@@ -625,7 +624,8 @@ TEST(ServiceLifeTest, APortInUseFailsTheStartWithItsReason) {
     EXPECT_EQ(start.out, "The SNMP service is starting.\n");
     EXPECT_EQ(start.err,
               "The SNMP service could not be started.\n\n"
-              "snmpsvc: cannot listen on " + root.address() +
+              "snmpsvc: cannot listen on " +
+                  root.address() +
                   " (the address is in use)\n\n"
                   "A service specific error occurred: 1.\n\n"
                   "More help is available by typing NET HELPMSG 3547.\n\n");
@@ -639,9 +639,9 @@ TEST(ServiceLifeTest, AnotherInstanceOfTheServiceIsRefused) {
     ASSERT_EQ(root.Make(), "");
     ASSERT_EQ(root.Net({"START", "SNMP"}).status, 0) << root.Log();
     const pid_t pid = svcstate::QueryService(svcstate::FilesOf(root.root(), "SNMP")).pid;
-    const Result second = root.Snmpsvc(
-        {"--root", root.root(), "run", "--listen", "udp:127.0.0.1:" +
-                                                       std::to_string(servicetest::FreeUdpPort())});
+    const Result second =
+        root.Snmpsvc({"--root", root.root(), "run", "--listen",
+                      "udp:127.0.0.1:" + std::to_string(servicetest::FreeUdpPort())});
     EXPECT_EQ(second.status, 1);
     EXPECT_EQ(second.err,
               "snmpsvc: the service is already running (pid " + std::to_string(pid) + ")\n");

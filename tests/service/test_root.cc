@@ -28,9 +28,7 @@ namespace {
 constexpr char AgentListKey[] =
     "SYSTEM\\CurrentControlSet\\Services\\SNMP\\Parameters\\ExtensionAgents";
 
-int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) {
-    return remove(path);
-}
+int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) { return remove(path); }
 
 bool CopyFile(const std::string &from, const std::string &to) {
     std::ifstream in(from, std::ios::binary);
@@ -98,8 +96,8 @@ std::vector<std::pair<std::string, std::string>> ParseBindings(const std::string
 
 TestRoot::TestRoot() {
     const char *tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
-                          "/snmpsvc-test-XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/snmpsvc-test-XXXXXX";
     if (mkdtemp(&pattern[0]) != nullptr) {
         folder_ = pattern;
     }
@@ -190,9 +188,9 @@ std::string TestRoot::RegisterBothAgents() {
         "VeltrixHOSTDEV", "SOFTWARE\\VeltrixNetworkingCompanyInc\\HOSTDEVAgent\\CurrentVersion",
         "%SystemRoot%\\System32\\HOSTDEV.DLL");
     if (error.empty()) {
-        error = RegisterAgent(
-            "VeltrixETHSTAT", "SOFTWARE\\VeltrixNetworkingCompanyInc\\ETHSTATAgent\\CurrentVersion",
-            "%SystemRoot%\\System32\\ETHSTAT.DLL");
+        error = RegisterAgent("VeltrixETHSTAT",
+                              "SOFTWARE\\VeltrixNetworkingCompanyInc\\ETHSTATAgent\\CurrentVersion",
+                              "%SystemRoot%\\System32\\ETHSTAT.DLL");
     }
     return error;
 }
@@ -216,10 +214,10 @@ void TestRoot::SetStatistic(const std::string &name, unsigned statistic, unsigne
     char key[16];
     std::snprintf(key, sizeof key, "0x%08X ", statistic);
     while (std::getline(lines, line)) {
-        text += (line.compare(0, std::strlen(key), key) == 0
-                     ? std::string(key) + std::to_string(value)
-                     : line) +
-                "\n";
+        text +=
+            (line.compare(0, std::strlen(key), key) == 0 ? std::string(key) + std::to_string(value)
+                                                         : line) +
+            "\n";
     }
     WriteFile(path + ".new", text);
     rename((path + ".new").c_str(), path.c_str());

@@ -18,7 +18,7 @@ extern const std::string BinDir;
 
 class TestRoot {
 public:
-    TestRoot();  // a fresh temporary folder; nothing in it yet
+    TestRoot();   // a fresh temporary folder; nothing in it yet
     ~TestRoot();  // stops a service still running, removes the folder
     TestRoot(const TestRoot &) = delete;
     TestRoot &operator=(const TestRoot &) = delete;

@@ -66,10 +66,10 @@ TEST(UdpListener, AnswersFromTheAddressEachRequestWasSentTo) {
     TestRoot root;
     ASSERT_EQ(root.Make("rocommunity public 127.0.0.0/8"), "");
     const std::string log = root.folder() + "/service.log";
-    const pid_t pid = testproc::Spawn({servicetest::BinDir + "/snmpsvc", "--root", root.root(),
-                                       "run", "--listen",
-                                       "udp:0.0.0.0:" + std::to_string(root.port())},
-                                      root.Env(), log);
+    const pid_t pid =
+        testproc::Spawn({servicetest::BinDir + "/snmpsvc", "--root", root.root(), "run", "--listen",
+                         "udp:0.0.0.0:" + std::to_string(root.port())},
+                        root.Env(), log);
     ASSERT_GT(pid, 0);
     for (const std::string to : {"127.0.0.1", "127.0.0.2", "127.0.0.1"}) {
         SCOPED_TRACE(to);

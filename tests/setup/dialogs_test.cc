@@ -52,15 +52,15 @@ struct ComponentCase {
 
 TEST(ComponentDialog, KeysGiveTheSelectionOrCancel) {
     const ComponentCase cases[] = {
-        {"Enter", IDOK, 3},                          // Continue, both boxes as shown
-        {"Tab\nSpace\nEnter", IDOK, 1},              // 1002 cleared: Enter on a box is Continue
-        {"Space\nEnter", IDOK, 2},                   // 1001 cleared
-        {"Space\nTab\nSpace\nEnter", IDOK, 0},       // both cleared
-        {"Space\nSpace\nEnter", IDOK, 3},            // cleared and checked again
-        {"Tab\nTab\nTab\nSpace", IDOK, 3},           // Space on Continue
-        {"Shift+Tab\nEnter", IDOK, 3},               // back from 1001 to Continue
-        {"Down\nSpace\nUp\nEnter", IDOK, 1},         // arrows move within the group
-        {"Tab\nTab\nEnter", IDCANCEL, 0},            // Cancel Installation
+        {"Enter", IDOK, 3},                     // Continue, both boxes as shown
+        {"Tab\nSpace\nEnter", IDOK, 1},         // 1002 cleared: Enter on a box is Continue
+        {"Space\nEnter", IDOK, 2},              // 1001 cleared
+        {"Space\nTab\nSpace\nEnter", IDOK, 0},  // both cleared
+        {"Space\nSpace\nEnter", IDOK, 3},       // cleared and checked again
+        {"Tab\nTab\nTab\nSpace", IDOK, 3},      // Space on Continue
+        {"Shift+Tab\nEnter", IDOK, 3},          // back from 1001 to Continue
+        {"Down\nSpace\nUp\nEnter", IDOK, 1},    // arrows move within the group
+        {"Tab\nTab\nEnter", IDCANCEL, 0},       // Cancel Installation
         {"Tab\nTab\nSpace", IDCANCEL, 0},
         {"Space\nTab\nSpace\nEscape", IDCANCEL, 0},  // Escape, whatever the boxes show
         {"X\nAlt+Q\nEnter", IDOK, 3},                // letters no control has do nothing
@@ -126,8 +126,7 @@ struct ButtonCase {
 
 TEST(ReplaceDialog, ReplaceIsTheDefaultAndEscapeCancels) {
     const ButtonCase cases[] = {
-        {"Enter", 1}, {"Space", 1}, {"Tab\nEnter", 2}, {"Right\nSpace", 2},
-        {"Escape", 2}, {"", 2},
+        {"Enter", 1}, {"Space", 1}, {"Tab\nEnter", 2}, {"Right\nSpace", 2}, {"Escape", 2}, {"", 2},
     };
     for (const ButtonCase &c : cases) {
         SCOPED_TRACE(c.keys);
@@ -139,9 +138,9 @@ TEST(ReplaceDialog, ReplaceIsTheDefaultAndEscapeCancels) {
 
 TEST(RestartDialog, RestartIsTheDefaultAndTheLettersPressTheirButtons) {
     const ButtonCase cases[] = {
-        {"Enter", 1},     {"Alt+R", 1},       {"r", 1},      {"Alt+D", 2},
-        {"D", 2},         {"Tab\nEnter", 2},  {"Tab\nR", 1}, {"Shift+Tab\nSpace", 2},
-        {"Escape", 2},    {"", 2},
+        {"Enter", 1},  {"Alt+R", 1},      {"r", 1},      {"Alt+D", 2},
+        {"D", 2},      {"Tab\nEnter", 2}, {"Tab\nR", 1}, {"Shift+Tab\nSpace", 2},
+        {"Escape", 2}, {"", 2},
     };
     for (const ButtonCase &c : cases) {
         SCOPED_TRACE(c.keys);
@@ -259,8 +258,8 @@ TEST(Layout, ControlsDoNotOverlapAndFitTheFrame) {
         "Setup will now stop the Extensible SNMP Agent.\n Click OK to continue, or CANCEL to "
         "exit setup.",
         "Veltrix SNMP Installation", MB_OKCANCEL | MB_ICONINFORMATION, 0));
-    windows.push_back(nt::ui::Window::MessageBox(std::string(300, 'w') + " word", "c",
-                                                 MB_OK | MB_ICONHAND, 40));
+    windows.push_back(
+        nt::ui::Window::MessageBox(std::string(300, 'w') + " word", "c", MB_OK | MB_ICONHAND, 40));
     for (const nt::ui::Window &window : windows) {
         SCOPED_TRACE(window.kind);
         for (size_t i = 0; i < window.controls.size(); ++i) {

@@ -66,7 +66,8 @@ Machine::Machine(const std::string &rootName) {
     std::filesystem::create_directories(app);
     std::filesystem::create_directories(dist);
     rootEnv_ = std::make_unique<ScopedEnv>("NTROOT", root);
-    const RunResult init = RunProgram({BinDir() + "/ntroot", "init"}, top.path(), {"NTROOT=" + root}, "");
+    const RunResult init =
+        RunProgram({BinDir() + "/ntroot", "init"}, top.path(), {"NTROOT=" + root}, "");
     EXPECT_EQ(init.status, 0) << init.err;
     CreateKey("SOFTWARE\\Microsoft\\SNMP");
     // Another agent already in the list, which setup must leave alone.
@@ -83,22 +84,26 @@ void Machine::WriteNet(const std::string &path) const {
               "#!/bin/sh\n"
               "# A stand-in for NET: records each call, then does as net-mode says.\n"
               "PATH=/usr/bin:/bin\n"
-              "echo \"$*\" >> '" + netLog + "'\n"
-              "mode=$(cat '" + root + "/net-mode' 2>/dev/null)\n"
-              "case \"$mode:$1\" in\n"
-              "  fail:*) echo 'System error 1060 has occurred.'; exit 2 ;;\n"
-              "  hang-stop:STOP|hang-start:START) echo $$ > '" + root +
+              "echo \"$*\" >> '" +
+                  netLog +
+                  "'\n"
+                  "mode=$(cat '" +
+                  root +
+                  "/net-mode' 2>/dev/null)\n"
+                  "case \"$mode:$1\" in\n"
+                  "  fail:*) echo 'System error 1060 has occurred.'; exit 2 ;;\n"
+                  "  hang-stop:STOP|hang-start:START) echo $$ > '" +
+                  root +
                   "/net-hung'; exec sleep 40 ;;\n"
-              "  slow-stop:STOP) sleep 2 ;;\n"
-              "esac\n"
-              "echo \"NET stand-in: $* done.\"\n",
+                  "  slow-stop:STOP) sleep 2 ;;\n"
+                  "esac\n"
+                  "echo \"NET stand-in: $* done.\"\n",
               0755);
 }
 
 void Machine::SetNetMode(const std::string &mode) const { WriteFile(root + "/net-mode", mode); }
 
-RunResult Machine::Setup(const std::string &keys, const std::vector<std::string> &env,
-                         int status) {
+RunResult Machine::Setup(const std::string &keys, const std::vector<std::string> &env, int status) {
     std::vector<std::string> settings = {"NTROOT=" + root};
     settings.insert(settings.end(), env.begin(), env.end());
     RunResult result = RunProgram({app + "/mibsetup"}, dist, settings, keys);

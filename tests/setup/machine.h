@@ -25,7 +25,7 @@ struct Shown {
     std::string header;  // "[message box, stop icon] Veltrix SNMP Installation"
     std::string text;    // a message box's lines, joined with '\n'
     bool cancelButton = false;
-    std::string ended;   // "1 (OK)"
+    std::string ended;  // "1 (OK)"
 };
 
 // The message boxes and the dialogs, in the order shown.

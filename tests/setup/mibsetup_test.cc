@@ -29,8 +29,7 @@ const Message kMessages[] = {
     {"M1", "This software requires Windows NT - Cancelling installation.", true, false},
     {"M2", "Error getting current working directory - Cancelling installation.", true, false},
     {"M3", "Error getting system directory - Cancelling installation.", true, false},
-    {"M4", "Cannot locate Microsoft Extensible SNMP Agent - Cancelling installation.", true,
-     false},
+    {"M4", "Cannot locate Microsoft Extensible SNMP Agent - Cancelling installation.", true, false},
     {"M5",
      "Setup will now stop the Extensible SNMP Agent.\n Click OK to continue, or CANCEL to exit "
      "setup.",
@@ -76,12 +75,12 @@ struct ExitCase {
     std::function<void(Machine &)> prepare;  // before the registry is noted
     std::string keys;
     Strings env;
-    Strings shown;           // message ids and dialogs (D131...), in order
-    Strings net;             // the NET calls
+    Strings shown;                // message ids and dialogs (D131...), in order
+    Strings net;                  // the NET calls
     std::set<std::string> files;  // agent files in the system directory
-    unsigned registered;     // the agents whose registration was written
-    int status;              // setup's exit status
-    Strings err = {};        // a piece of each line setup writes on standard error
+    unsigned registered;          // the agents whose registration was written
+    int status;                   // setup's exit status
+    Strings err = {};             // a piece of each line setup writes on standard error
 };
 
 const std::function<void(Machine &)> kNothing = [](Machine &) {};
@@ -106,6 +105,8 @@ std::string Repeated(const std::string &line, int times) {
 
 const char *const kNoFile = "The system cannot find the file specified. (error 2)";
 
+// A table of exits, a row each: kept as written, not as the formatter would.
+// clang-format off
 const ExitCase kExits[] = {
     {"not Windows NT", kNothing, "Enter\n", {"NTPLATFORM_PLATFORM_ID=1"}, {"M1"}, {}, {}, 0, 1,
      {"the system reports platform 1, not Windows NT (2)"}},
@@ -214,6 +215,7 @@ const ExitCase kExits[] = {
      {}, {"M5", "D131", "M11"}, {"STOP SNMP"}, {}, 0, 3,
      {"key script line 101: the dialog 131 has taken 100 keys without ending"}},
 };
+// clang-format on
 
 TEST(SetupExits, EachLeavesWhatItShouldAndTellsIt) {
     for (const ExitCase &c : kExits) {
@@ -298,10 +300,10 @@ TEST(SetupExits, ACurrentDirectoryThatIsGoneIsAFailure) {
     const auto before = RegistrySnapshot();
     const std::string gone = machine.top.path() + "/gone";
     std::filesystem::create_directories(gone);
-    const RunResult run =
-        RunProgram({"/bin/sh", "-c", "cd '" + gone + "' && rmdir '" + gone + "' && exec '" + machine.app +
-                                  "/mibsetup'"},
-            machine.top.path(), {"NTROOT=" + machine.root}, "Enter\nEnter\n");
+    const RunResult run = RunProgram(
+        {"/bin/sh", "-c",
+         "cd '" + gone + "' && rmdir '" + gone + "' && exec '" + machine.app + "/mibsetup'"},
+        machine.top.path(), {"NTROOT=" + machine.root}, "Enter\nEnter\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("mibsetup: cannot read the current directory: "), std::string::npos)
         << run.err;
@@ -350,10 +352,17 @@ TEST(SetupExits, ANetCommandThatHangsKeepsRunning) {
         const char *err;
     };
     const Case cases[] = {
-        {"hang-stop", {"M5", "M6", "M11"}, {"STOP SNMP"}, {}, 1,
+        {"hang-stop",
+         {"M5", "M6", "M11"},
+         {"STOP SNMP"},
+         {},
+         1,
          "\"NET STOP SNMP\" did not end within 2 seconds; it goes on running (process "},
-        {"hang-start", {"M5", "D131", "D130", "M10"}, {"STOP SNMP", "START SNMP"},
-         {"HOSTDEV.DLL", "ETHSTAT.DLL"}, 4,
+        {"hang-start",
+         {"M5", "D131", "D130", "M10"},
+         {"STOP SNMP", "START SNMP"},
+         {"HOSTDEV.DLL", "ETHSTAT.DLL"},
+         4,
          "\"NET START SNMP\" did not end within 2 seconds; it goes on running (process "},
     };
     for (const Case &c : cases) {

@@ -274,10 +274,10 @@ TEST(SplitCommandLine, FollowsTheNtRules) {
         {"", {}},
         {"\"C:\\Program Files\\x.exe\" a", {"C:\\Program Files\\x.exe", "a"}},
         {"p \"a b\" c", {"p", "a b", "c"}},
-        {"p a\\\\\\\"b", {"p", "a\\\"b"}},     // 3 backslashes + quote: \ and a quote
-        {"p a\\\\\"b c\"", {"p", "a\\b c"}},   // 2 backslashes + quote: \ and grouping
-        {"p a\\b\\\\c", {"p", "a\\b\\\\c"}},   // backslashes before no quote stay
-        {"p \"a\"\"b\"", {"p", "a\"b"}},       // "" inside quotes
+        {"p a\\\\\\\"b", {"p", "a\\\"b"}},    // 3 backslashes + quote: \ and a quote
+        {"p a\\\\\"b c\"", {"p", "a\\b c"}},  // 2 backslashes + quote: \ and grouping
+        {"p a\\b\\\\c", {"p", "a\\b\\\\c"}},  // backslashes before no quote stay
+        {"p \"a\"\"b\"", {"p", "a\"b"}},      // "" inside quotes
         {"p \"\"", {"p", ""}},
         {"dir\\prog\\ x", {"dir\\prog\\", "x"}},  // the program name keeps backslashes
     };
@@ -429,8 +429,8 @@ TEST_F(Processes, ConsolesFoldersAndEnvironments) {
 
     // The folder and the environment block given.
     char environment[] = "GREETING=hello\0PATH=/usr/bin:/bin\0";
-    ASSERT_TRUE(Start("echo $GREETING $(pwd) > " + mark, 0, environment,
-                      (dir.path() + "\\").c_str()));
+    ASSERT_TRUE(
+        Start("echo $GREETING $(pwd) > " + mark, 0, environment, (dir.path() + "\\").c_str()));
     EXPECT_EQ(WaitForSingleObject(info.hProcess, INFINITE), WAIT_OBJECT_0);
     CloseBoth();
     EXPECT_EQ(ReadFile(mark), "hello " + dir.path() + "\n");

@@ -81,10 +81,11 @@ TEST(RealService, SetupInstallsBothAgentsAndRestartsTheService) {
         GTEST_SKIP() << "snmpget is not installed: the service's answers are not checked";
     }
     // hrDeviceType.1 (a network device) and dot3StatsFCSErrors.1 from the adapter.
-    run = RunProgram({"/bin/sh", "-c",
-               "snmpget -v2c -c public -On -Oe -t 2 -r 2 udp:127.0.0.1:" + std::to_string(port) +
-                   " 1.3.6.1.2.1.25.3.2.1.2.1 1.3.6.1.2.1.10.7.2.1.3.1"},
-              "/", {}, "");
+    run = RunProgram(
+        {"/bin/sh", "-c",
+         "snmpget -v2c -c public -On -Oe -t 2 -r 2 udp:127.0.0.1:" + std::to_string(port) +
+             " 1.3.6.1.2.1.25.3.2.1.2.1 1.3.6.1.2.1.10.7.2.1.3.1"},
+        "/", {}, "");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find(".1.3.6.1.2.1.25.3.2.1.2.1 = OID: .1.3.6.1.2.1.25.3.1.4"),
               std::string::npos)

@@ -41,7 +41,8 @@ protected:
     }
 
     RunResult Tmux(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), {"/usr/bin/env", "tmux", "-L", socket_, "-f", "/dev/null"});
+        arguments.insert(arguments.begin(),
+                         {"/usr/bin/env", "tmux", "-L", socket_, "-f", "/dev/null"});
         return RunProgram(arguments, "/", {"TMUX="}, "", 30);
     }
     std::string Screen() { return Tmux({"capture-pane", "-p"}).out; }

@@ -25,8 +25,8 @@ namespace setup_test {
 
 TempDir::TempDir(const std::string &tag) {
     const char *base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/" +
-                          tag + "-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/" + tag + "-XXXXXX";
     if (mkdtemp(&pattern[0]) == nullptr) {
         ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
     }
@@ -82,14 +82,13 @@ bool Exists(const std::string &path) {
 
 void CopyFile(const std::string &from, const std::string &to) {
     std::error_code error;
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
-                               error);
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
     ASSERT_FALSE(error) << from << " -> " << to << ": " << error.message();
 }
 
 RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cwd,
-              const std::vector<std::string> &env, const std::string &input,
-              int timeoutSeconds) {
+                     const std::vector<std::string> &env, const std::string &input,
+                     int timeoutSeconds) {
     RunResult result;
     TempDir io("setup-run");
     const std::string in = io.path() + "/in";
@@ -231,10 +230,10 @@ void SetString(const std::string &key, const std::string &name, const std::strin
                               nullptr, &opened, nullptr),
               ERROR_SUCCESS)
         << key;
-    EXPECT_EQ(RegSetValueExA(opened, name.c_str(), 0, type,
-                             reinterpret_cast<const BYTE *>(data.c_str()),
-                             static_cast<DWORD>(data.size() + 1)),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegSetValueExA(opened, name.c_str(), 0, type, reinterpret_cast<const BYTE *>(data.c_str()),
+                       static_cast<DWORD>(data.size() + 1)),
+        ERROR_SUCCESS);
     RegCloseKey(opened);
 }
 

@@ -46,8 +46,8 @@ struct RunResult {
 // (NAME=value; an empty value clears NAME), standard input read from
 // input. Killed, and reported with status -1, after timeoutSeconds.
 RunResult RunProgram(const std::vector<std::string> &argv, const std::string &cwd,
-              const std::vector<std::string> &env, const std::string &input,
-              int timeoutSeconds = 120);
+                     const std::vector<std::string> &env, const std::string &input,
+                     int timeoutSeconds = 120);
 
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &text, unsigned mode = 0644);

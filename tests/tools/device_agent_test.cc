@@ -41,14 +41,17 @@ TEST(DeviceAgent, TheBuiltAgentServesWhatSimAndLinkMade) {
     fs::create_directories(net + "/eth0/statistics");
     std::ofstream(net + "/eth0/duplex") << "full\n";
     const std::map<std::string, std::string> files = {
-        {"rx_frame_errors", "11\n"},  {"rx_crc_errors", "12\n"},      {"tx_heartbeat_errors", "13\n"},
-        {"tx_window_errors", "14\n"}, {"tx_aborted_errors", "15\n"},  {"tx_fifo_errors", "16\n"},
-        {"tx_carrier_errors", "17\n"}, {"rx_fifo_errors", "18\n"}};
+        {"rx_frame_errors", "11\n"},     {"rx_crc_errors", "12\n"},
+        {"tx_heartbeat_errors", "13\n"}, {"tx_window_errors", "14\n"},
+        {"tx_aborted_errors", "15\n"},   {"tx_fifo_errors", "16\n"},
+        {"tx_carrier_errors", "17\n"},   {"rx_fifo_errors", "18\n"}};
     for (const auto &file : files) {
         std::ofstream(net + "/eth0/statistics/" + file.first) << file.second;
     }
     ASSERT_EQ(Ntroot({"init"}), 0);
-    ASSERT_EQ(Ntroot({"device", "sim", "Vxlnk2", "fcs=5", "alignment=4294967297", "mac-receive=0x10"}), 0);
+    ASSERT_EQ(
+        Ntroot({"device", "sim", "Vxlnk2", "fcs=5", "alignment=4294967297", "mac-receive=0x10"}),
+        0);
     ASSERT_EQ(Ntroot({"device", "link", "Vxpci_4", "eth0", "--net-dir", net}), 0);
 
     // A copy of the library of our own, so its state is this test's alone.
@@ -75,9 +78,9 @@ TEST(DeviceAgent, TheBuiltAgentServesWhatSimAndLinkMade) {
     }
     const std::map<uint32_t, std::pair<int64_t, int64_t>> expected = {
         // column: {row 1 = Vxlnk2, the simulated adapter; row 2 = Vxpci_4, eth0}
-        {1, {1, 2}},   {2, {1, 11}}, {3, {5, 12}}, {4, {0, 0}},   {5, {0, 0}},
-        {6, {0, 0}},   {7, {0, 0}},  {8, {0, 0}},  {9, {0, 0}},   {10, {0, 16}},
-        {11, {0, 0}},  {13, {0, 0}}, {16, {16, 18}},
+        {1, {1, 2}},  {2, {1, 11}}, {3, {5, 12}},   {4, {0, 0}}, {5, {0, 0}},
+        {6, {0, 0}},  {7, {0, 0}},  {8, {0, 0}},    {9, {0, 0}}, {10, {0, 16}},
+        {11, {0, 0}}, {13, {0, 0}}, {16, {16, 18}},
     };
     ASSERT_EQ(cells.size(), 26u);
     for (const auto &column : expected) {

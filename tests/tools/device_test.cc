@@ -48,7 +48,9 @@ std::string Slurp(const std::string &path) {
     return text.str();
 }
 
-size_t Lines(const std::string &text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+size_t Lines(const std::string &text) {
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 // Everything about a folder's entries that a command could change: names,
 // kinds, link targets, file contents and modes, inodes.
@@ -58,7 +60,8 @@ std::string Snapshot(const std::string &folder) {
         const std::string path = entry.path().string();
         struct stat info;
         lstat(path.c_str(), &info);
-        std::string item = entry.path().filename().string() + " ino=" + std::to_string(info.st_ino) +
+        std::string item = entry.path().filename().string() +
+                           " ino=" + std::to_string(info.st_ino) +
                            " mode=" + std::to_string(info.st_mode);
         if (S_ISLNK(info.st_mode)) {
             item += " -> " + fs::read_symlink(entry.path()).string();
@@ -87,10 +90,11 @@ protected:
         setenv("NTROOT", root_.c_str(), 1);
         ASSERT_EQ(Run({"init"}).code, 0);
         // eth0: an interface as the kernel shows one, full duplex.
-        MakeInterface("eth0", "full\n", {{"rx_crc_errors", "77\n"},
-                                         {"rx_frame_errors", "4294967298\n"},
-                                         {"tx_window_errors", "9\n"},
-                                         {"rx_fifo_errors", "3\n"}});
+        MakeInterface("eth0", "full\n",
+                      {{"rx_crc_errors", "77\n"},
+                       {"rx_frame_errors", "4294967298\n"},
+                       {"tx_window_errors", "9\n"},
+                       {"rx_fifo_errors", "3\n"}});
         fs::create_directories(net_ + "/bonding_masters.d");  // a folder, not an interface
     }
     void TearDown() override {
@@ -131,9 +135,9 @@ protected:
         }
         uint32_t value = 0;
         DWORD returned = 0;
-        const BOOL answered = DeviceIoControl(device, IOCTL_NDIS_QUERY_GLOBAL_STATS, &statistic,
-                                              sizeof statistic, &value, sizeof value, &returned,
-                                              nullptr);
+        const BOOL answered =
+            DeviceIoControl(device, IOCTL_NDIS_QUERY_GLOBAL_STATS, &statistic, sizeof statistic,
+                            &value, sizeof value, &returned, nullptr);
         CloseHandle(device);
         return answered ? std::optional<uint32_t>(value) : std::nullopt;
     }
@@ -171,8 +175,9 @@ TEST_F(DeviceTest, LinkMakesTheNameALinkToTheInterfaceFolder) {
         << result.err;
 
     result = Run({"device", "list"});
-    EXPECT_NE(result.out.find("Vxlnk1   yes     link to interface " + net_ + "/eth0, full duplex\n"),
-              std::string::npos)
+    EXPECT_NE(
+        result.out.find("Vxlnk1   yes     link to interface " + net_ + "/eth0, full duplex\n"),
+        std::string::npos)
         << result.out;
     EXPECT_NE(result.out.find("spare    no      link to interface"), std::string::npos)
         << result.out;
@@ -200,16 +205,23 @@ TEST_F(DeviceTest, RefusalsChangeNothing) {
         {{"link", "Vxlnk2", "eth9", netDir}, 1, "no network interface 'eth9' in " + net_},
         {{"link", "Vxlnk2", "eth9"}, 1, "no network interface 'eth9' in /sys/class/net"},
         {{"link", "Vxlnk2", "..", netDir}, 1, "no network interface '..'"},
-        {{"link", "Vxlnk2", net_ + "/bonding_masters.d"}, 1,
-         net_ + "/bonding_masters.d is not a network interface's folder: it has no statistics folder"},
+        {{"link", "Vxlnk2", net_ + "/bonding_masters.d"},
+         1,
+         net_ +
+             "/bonding_masters.d is not a network interface's folder: it has no statistics folder"},
         {{"link", "Vxlnk2", dir_ + "/absent/eth0"}, 1, "no folder " + dir_ + "/absent/eth0"},
-        {{"link", "Vxlnk2", dir_ + "/shared"}, 1, dir_ + "/shared is not a network interface's folder: it is not a folder"},
-        {{"link", "Vxlnk1", "eth0", netDir}, 1,
+        {{"link", "Vxlnk2", dir_ + "/shared"},
+         1,
+         dir_ + "/shared is not a network interface's folder: it is not a folder"},
+        {{"link", "Vxlnk1", "eth0", netDir},
+         1,
          "\\Device\\Vxlnk1 is taken: Device/Vxlnk1 is there (simulated adapter, 1 statistic); "
          "remove it first with 'ntroot device remove Vxlnk1'"},
-        {{"link", "VXPCI1", "eth0", netDir}, 1,
+        {{"link", "VXPCI1", "eth0", netDir},
+         1,
          "\\Device\\VXPCI1 is taken: Device/Vxpci1 (kernel device names ignore case) is there "
-         "(link to interface " + net_ + "/eth0, full duplex)"},
+         "(link to interface " +
+             net_ + "/eth0, full duplex)"},
         {{"link", "vxpci3", "eth0", netDir}, 1, "is taken: Device/Vxpci3"},
         {{"link", "a/b", "eth0", netDir}, 2, "'a/b' is not a device name"},
         {{"link", "..\\registry.db", "eth0", netDir}, 2, "may not hold '/' or '\\'"},
@@ -232,13 +244,16 @@ TEST_F(DeviceTest, RefusalsChangeNothing) {
         {{"sim", "Vxlnk1", "fcs=+1"}, 2, "is not a non-negative number"},
         {{"sim", "Vxlnk1", "fcs=1.5"}, 2, "is not a non-negative number"},
         {{"sim", "Vxlnk1", "fcs=0x"}, 2, "is not a non-negative number"},
-        {{"sim", "Vxlnk1", "fcs=18446744073709551616"}, 2,
+        {{"sim", "Vxlnk1", "fcs=18446744073709551616"},
+         2,
          "the value of 'fcs' is larger than 18446744073709551615"},
         {{"sim", "Vxlnk1", "fcs=0x10000000000000000"}, 2, "is larger than"},
-        {{"sim", "Vxlnk1", "fcs=1", "0x0002020D=2"}, 2,
+        {{"sim", "Vxlnk1", "fcs=1", "0x0002020D=2"},
+         2,
          "the statistic 0x0002020D (fcs) is given twice"},
         {{"sim", "Vxlnk5", "alignment=1", "fcs=x"}, 2, "is not a non-negative number"},
-        {{"sim", "Vxpci1", "fcs=1"}, 1,
+        {{"sim", "Vxpci1", "fcs=1"},
+         1,
          "Device/Vxpci1 is not a simulated adapter (link to interface " + net_ + "/eth0"},
         {{"sim", "Vxpci2", "fcs=1"}, 1, "Device/Vxpci2 is a link to the file " + dir_ + "/shared"},
         {{"sim", "Vxpci3"}, 1, "Device/Vxpci3 is not a simulated adapter (folder, not a device)"},
@@ -295,11 +310,12 @@ TEST_F(DeviceTest, TheVerbsNeedARoot) {
 TEST_F(DeviceTest, ANewSimulatedAdapterListsEveryStatistic) {
     Result result = Run({"device", "sim", "Vxlnk1"});
     ASSERT_EQ(result.code, 0) << result.err;
-    EXPECT_EQ(result.out, "Made simulated adapter \\Device\\Vxlnk1 with 11 statistics, all at 0.\n");
+    EXPECT_EQ(result.out,
+              "Made simulated adapter \\Device\\Vxlnk1 with 11 statistics, all at 0.\n");
     EXPECT_EQ(result.err, "");
-    for (const DWORD statistic : {0x01020101u, 0x0002020Du, 0x01020102u, 0x01020103u, 0x01020205u,
-                                  0x01020201u, 0x01020207u, 0x01020202u, 0x01020204u, 0x01020206u,
-                                  0x01020203u}) {
+    for (const DWORD statistic :
+         {0x01020101u, 0x0002020Du, 0x01020102u, 0x01020103u, 0x01020205u, 0x01020201u, 0x01020207u,
+          0x01020202u, 0x01020204u, 0x01020206u, 0x01020203u}) {
         EXPECT_EQ(Counter("Vxlnk1", statistic), 0u) << std::hex << statistic;
     }
     struct stat info;
@@ -308,13 +324,16 @@ TEST_F(DeviceTest, ANewSimulatedAdapterListsEveryStatistic) {
 
     // Identifiers in hexadecimal or decimal, names in any case, values in
     // either base up to 2^64 - 1 (served modulo 2^32).
-    result = Run({"device", "sim", "Vxpci_2", "0x0002020D=5", "16908546=0x10", "Mac-Receive=4294967301",
-                  "late-collisions=18446744073709551615", "0x00020101=9"});
+    result =
+        Run({"device", "sim", "Vxpci_2", "0x0002020D=5", "16908546=0x10", "Mac-Receive=4294967301",
+             "late-collisions=18446744073709551615", "0x00020101=9"});
     ASSERT_EQ(result.code, 0) << result.err;
-    EXPECT_EQ(result.out,
-              "Made simulated adapter \\Device\\Vxpci_2 with 12 statistics: 5 set, the rest at 0.\n");
-    EXPECT_EQ(result.err, "ntroot: warning: the Ethernet statistics agent never asks statistic "
-                          "0x00020101\n");
+    EXPECT_EQ(
+        result.out,
+        "Made simulated adapter \\Device\\Vxpci_2 with 12 statistics: 5 set, the rest at 0.\n");
+    EXPECT_EQ(result.err,
+              "ntroot: warning: the Ethernet statistics agent never asks statistic "
+              "0x00020101\n");
     EXPECT_EQ(Counter("Vxpci_2", kFcs), 5u);
     EXPECT_EQ(Counter("Vxpci_2", kSingle), 16u);
     EXPECT_EQ(Counter("Vxpci_2", kMacReceive), 5u);
@@ -342,46 +361,49 @@ TEST_F(DeviceTest, ASimEditKeepsCommentsAndOtherLines) {
     std::ofstream(path) << "# Bench adapter: keep this comment\n"
                            "\n"
                            "0x01020101   7   # alignment, spaced as I like\n"
-                           "16908546\t2\n"                     // single-collisions, in decimal
-                           "0x0002020D 1\n"                    // fcs, an early line
+                           "16908546\t2\n"   // single-collisions, in decimal
+                           "0x0002020D 1\n"  // fcs, an early line
                            "not a statistic line\n"
                            "0x00020101 99 # something else\n"
                            "0x0002020d oops # fcs again: the line that counts, malformed\n"
-                           "0x01020203";                       // identifier alone, no newline
+                           "0x01020203";  // identifier alone, no newline
     chmod(path.c_str(), 0640);
     struct stat before;
     ASSERT_EQ(stat(path.c_str(), &before), 0);
     EXPECT_EQ(Counter("Vxlnk1", kFcs), std::nullopt);  // the malformed last line counts
 
-    const Result result = Run({"device", "sim", "vxlnk1", "fcs=6", "single-collisions=0x20",
-                               "mac-receive=3", "sqe=4"});
+    const Result result = Run(
+        {"device", "sim", "vxlnk1", "fcs=6", "single-collisions=0x20", "mac-receive=3", "sqe=4"});
     ASSERT_EQ(result.code, 0) << result.err;
-    EXPECT_EQ(result.out,
-              "Changed simulated adapter \\Device\\Vxlnk1: 4 counters set (1 of them on new lines).\n");
+    EXPECT_EQ(
+        result.out,
+        "Changed simulated adapter \\Device\\Vxlnk1: 4 counters set (1 of them on new lines).\n");
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(Slurp(path), "# Bench adapter: keep this comment\n"
-                           "\n"
-                           "0x01020101   7   # alignment, spaced as I like\n"
-                           "16908546\t32\n"
-                           "0x0002020D 6\n"
-                           "not a statistic line\n"
-                           "0x00020101 99 # something else\n"
-                           "0x0002020d 6 # fcs again: the line that counts, malformed\n"
-                           "0x01020203 3\n"
-                           "0x01020205 4            # sqe: dot3StatsSQETestErrors\n");
+    EXPECT_EQ(Slurp(path),
+              "# Bench adapter: keep this comment\n"
+              "\n"
+              "0x01020101   7   # alignment, spaced as I like\n"
+              "16908546\t32\n"
+              "0x0002020D 6\n"
+              "not a statistic line\n"
+              "0x00020101 99 # something else\n"
+              "0x0002020d 6 # fcs again: the line that counts, malformed\n"
+              "0x01020203 3\n"
+              "0x01020205 4            # sqe: dot3StatsSQETestErrors\n");
     EXPECT_EQ(Counter("Vxlnk1", kFcs), 6u);
     EXPECT_EQ(Counter("Vxlnk1", kAlignment), 7u);
     struct stat after;
     ASSERT_EQ(stat(path.c_str(), &after), 0);
-    EXPECT_EQ(after.st_mode & 07777, 0640u);     // its mode kept
-    EXPECT_NE(after.st_ino, before.st_ino);      // replaced whole, not rewritten in place
+    EXPECT_EQ(after.st_mode & 07777, 0640u);  // its mode kept
+    EXPECT_NE(after.st_ino, before.st_ino);   // replaced whole, not rewritten in place
 
     // No counters: nothing to change.
     const std::string text = Slurp(path);
     const Result idle = Run({"device", "sim", "Vxlnk1"});
     EXPECT_EQ(idle.code, 0);
-    EXPECT_EQ(idle.out, "\\Device\\Vxlnk1 is a simulated adapter already; no counters given, "
-                        "nothing changed.\n");
+    EXPECT_EQ(idle.out,
+              "\\Device\\Vxlnk1 is a simulated adapter already; no counters given, "
+              "nothing changed.\n");
     EXPECT_EQ(Slurp(path), text);
 }
 
@@ -398,7 +420,8 @@ TEST_F(DeviceTest, RemoveTakesAwayTheEntryAndNeverWhatALinkPointsTo) {
         std::string out;
     };
     const std::vector<Case> cases = {
-        {"Vxlnk1", "Removed \\Device\\Vxlnk1 (link to interface " + net_ + "/eth0, full duplex).\n"},
+        {"Vxlnk1",
+         "Removed \\Device\\Vxlnk1 (link to interface " + net_ + "/eth0, full duplex).\n"},
         {"VXPCI1", "Removed \\Device\\Vxpci1 (simulated adapter, 11 statistics).\n"},
         {"Vxlnk2", "Removed \\Device\\Vxlnk2 (broken link to " + dir_ + "/nowhere).\n"},
     };
@@ -430,11 +453,12 @@ TEST_F(DeviceTest, ListShowsEachStatisticsValueAndSource) {
     const Result result = Run({"device", "list", "--sources"});
     ASSERT_EQ(result.code, 0) << result.err;
     const std::vector<std::string> expected = {
-        "Vxlnk1  yes     link to interface " + net_ + "/eth0, full duplex\n"
-        "    0x01020101  alignment             dot3StatsAlignmentErrors                     2  "
-        "statistics/rx_frame_errors\n"
-        "    0x0002020D  fcs                   dot3StatsFCSErrors                          77  "
-        "statistics/rx_crc_errors\n",
+        "Vxlnk1  yes     link to interface " + net_ +
+            "/eth0, full duplex\n"
+            "    0x01020101  alignment             dot3StatsAlignmentErrors                     2  "
+            "statistics/rx_frame_errors\n"
+            "    0x0002020D  fcs                   dot3StatsFCSErrors                          77  "
+            "statistics/rx_crc_errors\n",
         "    0x01020207  late-collisions       dot3StatsLateCollisions                      0  "
         "statistics/tx_window_errors in half duplex, else 0\n"
         "    0x01020202  excessive-collisions  dot3StatsExcessiveCollisions                 0  "
@@ -454,7 +478,8 @@ TEST_F(DeviceTest, ListShowsEachStatisticsValueAndSource) {
         "4 entries, 4 of them probed by the agents.\n",
     };
     for (const std::string &part : expected) {
-        EXPECT_NE(result.out.find(part), std::string::npos) << "missing:\n" << part << "in:\n"
+        EXPECT_NE(result.out.find(part), std::string::npos) << "missing:\n"
+                                                            << part << "in:\n"
                                                             << result.out;
     }
     // Without --sources, one line an entry.
@@ -470,9 +495,10 @@ TEST_F(DeviceTest, EveryVerbHasHelp) {
         EXPECT_EQ(result.err, "");
     }
     const std::string sim = Run({"device", "sim", "-h"}).out;
-    for (const char *row : {"  alignment             0x01020101  dot3StatsAlignmentErrors (2)\n",
-                            "  fcs                   0x0002020D  dot3StatsFCSErrors (3)\n",
-                            "  mac-receive           0x01020203  dot3StatsInternalMacReceiveErrors (16)\n"}) {
+    for (const char *row :
+         {"  alignment             0x01020101  dot3StatsAlignmentErrors (2)\n",
+          "  fcs                   0x0002020D  dot3StatsFCSErrors (3)\n",
+          "  mac-receive           0x01020203  dot3StatsInternalMacReceiveErrors (16)\n"}) {
         EXPECT_NE(sim.find(row), std::string::npos) << row;
     }
     const std::string device = Run({"device", "--help"}).out;
@@ -498,8 +524,8 @@ TEST_F(DeviceTest, TheProgramReportsOnItsStreams) {
         {"device link Vxlnk1 eth0 --net-dir " + net_, 1, "",
          "ntroot: \\Device\\Vxlnk1 is taken: Device/Vxlnk1 is there (simulated adapter, 11 "
          "statistics); remove it first with 'ntroot device remove Vxlnk1'\n"},
-        {"device remove Vxlnk1", 0, "Removed \\Device\\Vxlnk1 (simulated adapter, 11 statistics).\n",
-         ""},
+        {"device remove Vxlnk1", 0,
+         "Removed \\Device\\Vxlnk1 (simulated adapter, 11 statistics).\n", ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args);

@@ -194,8 +194,7 @@ TEST_F(NtrootTest, RegAddThenQueryRoundTripsEveryType) {
          std::string("%SystemRoot%\\System32\\HOSTDEV.DLL", 34)},
         {"REG_MULTI_SZ", "one\\0two", "one\\0two", REG_MULTI_SZ, std::string("one\0two\0\0", 9)},
         {"REG_DWORD", "42", "0x2a", REG_DWORD, std::string("\x2a\0\0\0", 4)},
-        {"REG_QWORD", "0x100000000", "0x100000000", REG_QWORD,
-         std::string("\0\0\0\0\1\0\0\0", 8)},
+        {"REG_QWORD", "0x100000000", "0x100000000", REG_QWORD, std::string("\0\0\0\0\1\0\0\0", 8)},
         {"REG_BINARY", "DEADbeef", "DEADBEEF", REG_BINARY, "\xde\xad\xbe\xef"},
         {"REG_NONE", "", "", REG_NONE, ""},
     };
@@ -253,27 +252,29 @@ TEST_F(NtrootTest, RegQueryLaysOutKeysAsRegDoes) {
 
     result = Run({"reg", "query", "HKLM\\SOFTWARE\\Microsoft\\SNMP", "/s"});
     ASSERT_EQ(result.code, 0) << result.err;
-    EXPECT_EQ(result.out,
-              "\n"
-              "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\SNMP\n"
-              "    Port    REG_DWORD    0xa1\n"
-              "    (Default)    REG_SZ    service\n"
-              "\n"
-              "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\SNMP\\Parameters\n"
-              "\n"
-              "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\SNMP\\Parameters\\ExtensionAgents\n"
-              "    VeltrixHOSTDEV    REG_SZ    SOFTWARE\\VeltrixNetworkingCompanyInc\\HOSTDEVAgent\n"
-              "\n"
-              "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\SNMP\\Traps\n");
+    EXPECT_EQ(
+        result.out,
+        "\n"
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\SNMP\n"
+        "    Port    REG_DWORD    0xa1\n"
+        "    (Default)    REG_SZ    service\n"
+        "\n"
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\SNMP\\Parameters\n"
+        "\n"
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\SNMP\\Parameters\\ExtensionAgents\n"
+        "    VeltrixHOSTDEV    REG_SZ    SOFTWARE\\VeltrixNetworkingCompanyInc\\HOSTDEVAgent\n"
+        "\n"
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\SNMP\\Traps\n");
 
     result = Run({"reg", "query", "HKLM\\SOFTWARE", "/v", "VELTRIXhostdev", "/s"});
     ASSERT_EQ(result.code, 0) << result.err;
-    EXPECT_EQ(result.out,
-              "\n"
-              "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\SNMP\\Parameters\\ExtensionAgents\n"
-              "    VeltrixHOSTDEV    REG_SZ    SOFTWARE\\VeltrixNetworkingCompanyInc\\HOSTDEVAgent\n"
-              "\n"
-              "End of search: 1 match(es) found.\n");
+    EXPECT_EQ(
+        result.out,
+        "\n"
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\SNMP\\Parameters\\ExtensionAgents\n"
+        "    VeltrixHOSTDEV    REG_SZ    SOFTWARE\\VeltrixNetworkingCompanyInc\\HOSTDEVAgent\n"
+        "\n"
+        "End of search: 1 match(es) found.\n");
 
     result = Run({"reg", "query", "HKLM\\SOFTWARE\\Microsoft\\SNMP\\Traps", "/ve"});
     ASSERT_EQ(result.code, 0) << result.err;
@@ -326,9 +327,9 @@ TEST_F(NtrootTest, RegRefusesToOverwriteOrDeleteWithoutF) {
         ASSERT_TRUE(Stored("SOFTWARE\\Veltrix\\Sub", "deep", &type, &bytes));
     }
 
-    ASSERT_EQ(Run({"reg", "add", key, "/v", "Pathname", "/t", "REG_EXPAND_SZ", "/d", "new", "/f"})
-                  .code,
-              0);
+    ASSERT_EQ(
+        Run({"reg", "add", key, "/v", "Pathname", "/t", "REG_EXPAND_SZ", "/d", "new", "/f"}).code,
+        0);
     ASSERT_TRUE(Stored("SOFTWARE\\Veltrix", "Pathname", &type, &bytes));
     EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
     EXPECT_EQ(bytes, std::string("new", 4));
@@ -370,12 +371,17 @@ TEST_F(NtrootTest, WrongArgumentsAndMissingThingsGetOneClearLine) {
         {{"reg", "query", "HKLM\\SOFTWARE", "/x"}, 2, "unknown option /x"},
         {{"reg", "query", "HKLM\\SOFTWARE", "/v"}, 2, "option /v needs a value"},
         {{"reg", "query", "HKLM\\SOFTWARE", "/v", "a", "/ve"}, 2, "only one of /v, /ve and /va"},
-        {{"reg", "query", "HKLM\\SOFTWARE\\Absent"}, 1,
+        {{"reg", "query", "HKLM\\SOFTWARE\\Absent"},
+         1,
          "the key HKEY_LOCAL_MACHINE\\SOFTWARE\\Absent does not exist"},
-        {{"reg", "query", "HKLM\\SOFTWARE", "/v", "absent"}, 1,
+        {{"reg", "query", "HKLM\\SOFTWARE", "/v", "absent"},
+         1,
          "the value \"absent\" does not exist in HKEY_LOCAL_MACHINE\\SOFTWARE"},
-        {{"reg", "add", "HKLM\\SOFTWARE\\X", "/v", "a", "/t", "REG_FOO"}, 2, "unknown type REG_FOO"},
-        {{"reg", "add", "HKLM\\SOFTWARE\\X", "/v", "a", "/t", "REG_DWORD", "/d", "-1"}, 2,
+        {{"reg", "add", "HKLM\\SOFTWARE\\X", "/v", "a", "/t", "REG_FOO"},
+         2,
+         "unknown type REG_FOO"},
+        {{"reg", "add", "HKLM\\SOFTWARE\\X", "/v", "a", "/t", "REG_DWORD", "/d", "-1"},
+         2,
          "REG_DWORD data must be a number"},
         {{"reg", "add", "HKLM\\SOFTWARE\\X", "/d", "orphan"}, 2, "/t and /d need /v NAME or /ve"},
         {{"reg", "add", "HKLM\\SOFTWARE\\X", "/s"}, 2, "unknown option /s"},
@@ -425,18 +431,24 @@ TEST_F(NtrootTest, DeviceListTellsWhatEachEntryIs) {
 
     const Result result = Run({"device", "list"});
     ASSERT_EQ(result.code, 0) << result.err;
-    EXPECT_EQ(result.out,
-              "Devices in " + device + ":\n"
-              "NAME     PROBED  WHAT\n"
-              "Vxlnk1   yes     simulated adapter, 2 statistics, 1 malformed line\n"
-              "Vxpci1   yes     folder, not a device\n"
-              "Vxpci2   yes     link to " + dir_ + "/net, a folder that is not an interface's "
-              "(no statistics folder)\n"
-              "Vxpci_3  yes     link to interface " + interface + ", duplex unknown\n"
-              "pipe     no      not a device (neither a file nor a link)\n"
-              "spare    no      simulated adapter, 1 statistic\n"
-              "vxLNK9   yes     broken link to " + dir_ + "/nowhere\n"
-              "7 entries, 5 of them probed by the agents.\n");
+    EXPECT_EQ(result.out, "Devices in " + device +
+                              ":\n"
+                              "NAME     PROBED  WHAT\n"
+                              "Vxlnk1   yes     simulated adapter, 2 statistics, 1 malformed line\n"
+                              "Vxpci1   yes     folder, not a device\n"
+                              "Vxpci2   yes     link to " +
+                              dir_ +
+                              "/net, a folder that is not an interface's "
+                              "(no statistics folder)\n"
+                              "Vxpci_3  yes     link to interface " +
+                              interface +
+                              ", duplex unknown\n"
+                              "pipe     no      not a device (neither a file nor a link)\n"
+                              "spare    no      simulated adapter, 1 statistic\n"
+                              "vxLNK9   yes     broken link to " +
+                              dir_ +
+                              "/nowhere\n"
+                              "7 entries, 5 of them probed by the agents.\n");
 
     fs::remove_all(device);
     fs::create_directory(device);
@@ -448,10 +460,16 @@ TEST_F(NtrootTest, DeviceListTellsWhatEachEntryIs) {
 }
 
 TEST_F(NtrootTest, EveryCommandHasHelp) {
-    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-             {"--help"}, {"help"}, {"init", "--help"}, {"reg", "--help"},
-             {"reg", "query", "--help"}, {"reg", "add", "/?"}, {"reg", "delete", "-h"},
-             {"device", "--help"}, {"device", "list", "--help"}}) {
+    for (const std::vector<std::string> &args :
+         std::vector<std::vector<std::string>>{{"--help"},
+                                               {"help"},
+                                               {"init", "--help"},
+                                               {"reg", "--help"},
+                                               {"reg", "query", "--help"},
+                                               {"reg", "add", "/?"},
+                                               {"reg", "delete", "-h"},
+                                               {"device", "--help"},
+                                               {"device", "list", "--help"}}) {
         SCOPED_TRACE(Joined(args));
         const Result result = Run(args);
         EXPECT_EQ(result.code, 0);
@@ -479,9 +497,8 @@ TEST_F(NtrootTest, TheProgramAnswersOnItsStreamsWithItsExitStatus) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args);
         const std::string out = dir_ + "/out", err = dir_ + "/err";
-        const int status = std::system((std::string(NTROOT_PROGRAM) + " " + c.args + " >" + out +
-                                        " 2>" + err)
-                                           .c_str());
+        const int status = std::system(
+            (std::string(NTROOT_PROGRAM) + " " + c.args + " >" + out + " 2>" + err).c_str());
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), c.code);
         EXPECT_EQ(Slurp(out).rfind(c.out, 0), 0u) << Slurp(out);

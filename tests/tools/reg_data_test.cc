@@ -50,11 +50,19 @@ TEST(RegData, TextThatDoesNotFitItsTypeIsRefused) {
         std::string text;
     };
     const std::vector<Case> cases = {
-        {REG_DWORD, ""},           {REG_DWORD, "4294967296"}, {REG_DWORD, "-1"},
-        {REG_DWORD, "0x"},         {REG_DWORD, "0x100000000"}, {REG_DWORD, "12a"},
-        {REG_DWORD, " 1"},         {REG_QWORD, "18446744073709551616"},
-        {REG_BINARY, "0"},         {REG_BINARY, "0g"},        {REG_NONE, "abc"},
-        {REG_MULTI_SZ, "a\\0\\0b"}, {REG_MULTI_SZ, "\\0a"},
+        {REG_DWORD, ""},
+        {REG_DWORD, "4294967296"},
+        {REG_DWORD, "-1"},
+        {REG_DWORD, "0x"},
+        {REG_DWORD, "0x100000000"},
+        {REG_DWORD, "12a"},
+        {REG_DWORD, " 1"},
+        {REG_QWORD, "18446744073709551616"},
+        {REG_BINARY, "0"},
+        {REG_BINARY, "0g"},
+        {REG_NONE, "abc"},
+        {REG_MULTI_SZ, "a\\0\\0b"},
+        {REG_MULTI_SZ, "\\0a"},
         {6 /* REG_LINK */, "x"},
     };
     for (const Case &c : cases) {

@@ -93,8 +93,8 @@ protected:
 // command and with one line; all well again once mended.
 TEST_F(RootSafetyTest, ARootSomeoneElseCouldChangeIsRefused) {
     ASSERT_EQ(Ntroot({"device", "sim", "Vxlnk1"}).code, 0);
-    const std::vector<std::string> paths = {"", "/run", "/snmp", "/Device", "/Windows",
-                                            "/Windows/System32", "/registry.db"};
+    const std::vector<std::string> paths = {
+        "", "/run", "/snmp", "/Device", "/Windows", "/Windows/System32", "/registry.db"};
     fs::create_directory(root_ + "/snmp");
     struct Change {
         const char *what;
@@ -216,9 +216,11 @@ TEST_F(RootSafetyTest, RacingSimChangesBothLand) {
         }
         const std::string text = Slurp(root_ + "/Device/Vxlnk1");
         ASSERT_NE(text.find("0x0002020D " + value + " "), std::string::npos)
-            << "round " << round << "\n" << text;
+            << "round " << round << "\n"
+            << text;
         ASSERT_NE(text.find("0x01020101 " + value + " "), std::string::npos)
-            << "round " << round << "\n" << text;
+            << "round " << round << "\n"
+            << text;
     }
 }
 
@@ -236,7 +238,8 @@ TEST_F(RootSafetyTest, TemporariesLeftByKilledWritersAreNoDevicesAndGoAway) {
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
     // Names that only look alike are someone's own files: kept, listed.
-    const std::vector<std::string> kept = {".Vxlnk1.ntroot-short", ".ntroot-abcdef", "Vxlnk3.copy-abcdef"};
+    const std::vector<std::string> kept = {".Vxlnk1.ntroot-short", ".ntroot-abcdef",
+                                           "Vxlnk3.copy-abcdef"};
     for (const std::string &name : kept) {
         std::ofstream(device + "/" + name) << "0x0002020D 5\n";
     }
@@ -266,13 +269,12 @@ TEST_F(RootSafetyTest, TemporariesLeftByKilledWritersAreNoDevicesAndGoAway) {
     const std::string system = root_ + "/Windows/System32";
     std::ofstream(system + "/.NET.copy-q1w2e3") << "half a copy";
     std::ofstream(dir_.path() + "/source") << "whole";
-    ASSERT_TRUE(CopyFileA((dir_.path() + "/source").c_str(), (system + "\\AGENT.DLL").c_str(),
-                          FALSE));
+    ASSERT_TRUE(
+        CopyFileA((dir_.path() + "/source").c_str(), (system + "\\AGENT.DLL").c_str(), FALSE));
     EXPECT_FALSE(fs::exists(system + "/.NET.copy-q1w2e3"));
     EXPECT_EQ(Slurp(system + "/AGENT.DLL"), "whole");
     for (const auto &entry : fs::directory_iterator(system)) {
-        EXPECT_FALSE(nt::IsReplacementTemporary(entry.path().filename().string()))
-            << entry.path();
+        EXPECT_FALSE(nt::IsReplacementTemporary(entry.path().filename().string())) << entry.path();
     }
 }
 

@@ -174,8 +174,8 @@ bool FindRunningService(const std::string &root, const std::string &name, Servic
             continue;
         }
         const std::string key = entry.substr(0, entry.size() - suffix.size());
-        if (SameName(key, name) &&
-            svcstate::QueryService(svcstate::FilesOf(root, key)).state != svcstate::State::Stopped) {
+        if (SameName(key, name) && svcstate::QueryService(svcstate::FilesOf(root, key)).state !=
+                                       svcstate::State::Stopped) {
             service->key = key;
             service->display = key;
             found = true;
@@ -199,8 +199,8 @@ public:
         if (fd_ < 0) {
             return false;
         }
-        const Clock::time_point deadline = Clock::now() + StartTimeout + AbandonTimeout +
-                                           std::chrono::seconds(5);
+        const Clock::time_point deadline =
+            Clock::now() + StartTimeout + AbandonTimeout + std::chrono::seconds(5);
         while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
             if ((errno != EWOULDBLOCK && errno != EINTR) || Clock::now() >= deadline) {
                 *timedOut = errno == EWOULDBLOCK;

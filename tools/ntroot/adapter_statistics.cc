@@ -40,8 +40,9 @@ bool ParseCounterSetting(const std::string &text, CounterSetting *setting, std::
     if (first >= '0' && first <= '9') {
         uint64_t identifier = 0;
         if (!ParseAdapterNumber(stat, UINT32_MAX, &identifier)) {
-            *error = "'" + stat + "' is not a statistic identifier (a number of at most 32 bits, "
-                                  "decimal or 0x hexadecimal)";
+            *error = "'" + stat +
+                     "' is not a statistic identifier (a number of at most 32 bits, "
+                     "decimal or 0x hexadecimal)";
             return false;
         }
         parsed.identifier = static_cast<uint32_t>(identifier);
@@ -49,7 +50,8 @@ bool ParseCounterSetting(const std::string &text, CounterSetting *setting, std::
     } else {
         parsed.statistic = FindAdapterStatisticByName(stat);
         if (parsed.statistic == nullptr) {
-            *error = "unknown statistic '" + stat + "' (see 'ntroot device sim --help' for the names)";
+            *error =
+                "unknown statistic '" + stat + "' (see 'ntroot device sim --help' for the names)";
             return false;
         }
         parsed.identifier = parsed.statistic->identifier;

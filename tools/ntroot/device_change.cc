@@ -139,8 +139,7 @@ int FindOne(Context &context, const std::string &folder, const std::string &name
 // The interface folder that IFACE names, made absolute without resolving
 // links (so that /sys/class/net/eth0 stays the stable name it is).
 std::string InterfaceFolder(const std::string &iface, const std::string &netFolder) {
-    const std::string path =
-        iface.find('/') != std::string::npos ? iface : netFolder + "/" + iface;
+    const std::string path = iface.find('/') != std::string::npos ? iface : netFolder + "/" + iface;
     std::error_code ignored;
     std::string folder = std::filesystem::absolute(path, ignored).lexically_normal().string();
     while (folder.size() > 1 && folder.back() == '/') {
@@ -177,10 +176,11 @@ public:
         while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
             if ((errno != EWOULDBLOCK && errno != EINTR) ||
                 std::chrono::steady_clock::now() >= deadline) {
-                return Fail(context, "cannot lock " + folder + ": " +
-                                         (errno == EWOULDBLOCK
-                                              ? std::string("another ntroot is changing it; try again")
-                                              : std::string(std::strerror(errno))));
+                return Fail(context,
+                            "cannot lock " + folder + ": " +
+                                (errno == EWOULDBLOCK
+                                     ? std::string("another ntroot is changing it; try again")
+                                     : std::string(std::strerror(errno))));
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -245,8 +245,9 @@ int RunDeviceLink(Context &context, const Args &args) {
         return Fail(context, target + " is not a network interface's folder: it is not a folder");
     }
     if (!IsFolder(target + "/statistics")) {
-        return Fail(context, target + " is not a network interface's folder: it has no "
-                                      "statistics folder");
+        return Fail(context, target +
+                                 " is not a network interface's folder: it has no "
+                                 "statistics folder");
     }
     std::vector<std::string> names;
     std::string error;
@@ -292,11 +293,12 @@ int RunDeviceSim(Context &context, const Args &args) {
         }
         for (const CounterSetting &earlier : settings) {
             if (earlier.identifier == setting.identifier) {
-                return Usage(context, "device sim",
-                             "the statistic " + IdentifierText(setting.identifier) +
-                                 (setting.statistic ? std::string(" (") + setting.statistic->name + ")"
-                                                    : std::string()) +
-                                 " is given twice");
+                return Usage(
+                    context, "device sim",
+                    "the statistic " + IdentifierText(setting.identifier) +
+                        (setting.statistic ? std::string(" (") + setting.statistic->name + ")"
+                                           : std::string()) +
+                        " is given twice");
             }
         }
         settings.push_back(setting);
@@ -349,13 +351,15 @@ int RunDeviceSim(Context &context, const Args &args) {
         if (existing.kind != DeviceEntry::Kind::kSimulated) {
             return Fail(context, "Device/" + entry + " is not a simulated adapter (" +
                                      DescribeDeviceEntry(existing) +
-                                     "); remove it first with 'ntroot device remove " + entry + "'");
+                                     "); remove it first with 'ntroot device remove " + entry +
+                                     "'");
         }
         const std::string path = folder + "/" + entry;
         std::string text;
         struct stat info;
         if (!ReadWholeFile(path, &text, &error) || stat(path.c_str(), &info) != 0) {
-            return Fail(context, "cannot read " + path + ": " + (error.empty() ? std::strerror(errno) : error));
+            return Fail(context, "cannot read " + path + ": " +
+                                     (error.empty() ? std::strerror(errno) : error));
         }
         if (settings.empty()) {
             context.out << Quoted(entry)
@@ -394,7 +398,8 @@ int RunDeviceRemove(Context &context, const Args &args) {
         return Usage(context, "device remove", "no device name given");
     }
     if (parsed.positional.size() > 1) {
-        return Usage(context, "device remove", "unexpected argument '" + parsed.positional[1] + "'");
+        return Usage(context, "device remove",
+                     "unexpected argument '" + parsed.positional[1] + "'");
     }
     const std::string &name = parsed.positional[0];
     if (const std::string problem = DeviceNameProblem(name); !problem.empty()) {

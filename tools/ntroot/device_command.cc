@@ -112,7 +112,8 @@ void PrintSources(Context &context, const DeviceEntry &entry, const std::string 
 
 int List(Context &context, const Args &args) {
     VerbArgs parsed;
-    const int status = ParseVerbArgs(context, "list", kListHelp, args, {{"--sources", false}}, &parsed);
+    const int status =
+        ParseVerbArgs(context, "list", kListHelp, args, {{"--sources", false}}, &parsed);
     if (status >= 0) {
         return status;
     }
@@ -151,8 +152,8 @@ int List(Context &context, const Args &args) {
             PrintSources(context, entry, folder);
         }
     }
-    context.out << entries.size() << (entries.size() == 1 ? " entry" : " entries") << ", "
-                << probed << " of them probed by the agents.\n";
+    context.out << entries.size() << (entries.size() == 1 ? " entry" : " entries") << ", " << probed
+                << " of them probed by the agents.\n";
     return kSuccess;
 }
 
@@ -210,9 +211,8 @@ int ParseVerbArgs(Context &context, const char *verb, const char *help, const Ar
         }
         const size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const auto option = std::find_if(options.begin(), options.end(), [&name](const VerbOption &o) {
-            return name == o.name;
-        });
+        const auto option = std::find_if(options.begin(), options.end(),
+                                         [&name](const VerbOption &o) { return name == o.name; });
         if (option == options.end()) {
             return Usage(context, command, "unknown option '" + name + "'");
         }

@@ -188,7 +188,8 @@ std::string DescribeDeviceEntry(const DeviceEntry &entry) {
             return "link to interface " + entry.target + ", " +
                    (entry.duplex.empty() ? "duplex unknown" : entry.duplex + " duplex");
         case DeviceEntry::Kind::kOtherFolder:
-            return "link to " + entry.target + ", a folder that is not an interface's (no statistics folder)";
+            return "link to " + entry.target +
+                   ", a folder that is not an interface's (no statistics folder)";
         case DeviceEntry::Kind::kBrokenLink: return "broken link to " + entry.target;
         case DeviceEntry::Kind::kFolder: return "folder, not a device";
         case DeviceEntry::Kind::kUnreadable: return "unreadable: " + entry.problem + via;

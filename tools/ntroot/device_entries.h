@@ -30,21 +30,21 @@ std::string DeviceNameProblem(const std::string &name);
 
 struct DeviceEntry {
     enum class Kind {
-        kSimulated,     // a simulated adapter file (perhaps reached by a link)
-        kInterface,     // a link to an interface folder
-        kOtherFolder,   // a link to a folder that is not an interface's
-        kBrokenLink,    // a link to nothing
-        kFolder,        // a folder in Device itself
-        kOther,         // a fifo, socket or device node
-        kUnreadable,    // a simulated adapter file that cannot be read
+        kSimulated,    // a simulated adapter file (perhaps reached by a link)
+        kInterface,    // a link to an interface folder
+        kOtherFolder,  // a link to a folder that is not an interface's
+        kBrokenLink,   // a link to nothing
+        kFolder,       // a folder in Device itself
+        kOther,        // a fifo, socket or device node
+        kUnreadable,   // a simulated adapter file that cannot be read
     };
     std::string name;
     Kind kind = Kind::kOther;
-    std::string target;      // a link's target, as written in the link
-    size_t statistics = 0;   // kSimulated: distinct statistics listed
-    size_t malformed = 0;    // kSimulated: lines that are no statistic
-    std::string problem;     // kUnreadable: why
-    std::string duplex;      // kInterface: "full", "half", or empty when unknown
+    std::string target;     // a link's target, as written in the link
+    size_t statistics = 0;  // kSimulated: distinct statistics listed
+    size_t malformed = 0;   // kSimulated: lines that are no statistic
+    std::string problem;    // kUnreadable: why
+    std::string duplex;     // kInterface: "full", "half", or empty when unknown
     bool probed = false;
 };
 

@@ -108,14 +108,15 @@ public:
     OpenKey(const OpenKey &) = delete;
     OpenKey &operator=(const OpenKey &) = delete;
     DWORD Open(const std::string &path, REGSAM access) {
-        return static_cast<DWORD>(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &key_));
+        return static_cast<DWORD>(
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &key_));
     }
     DWORD Create(const std::string &path) {
         char noClass[] = "";
         DWORD disposition = 0;
         return static_cast<DWORD>(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, noClass,
-                                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                                  nullptr, &key_, &disposition));
+                                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                                  &key_, &disposition));
     }
     HKEY get() const { return key_; }
 
@@ -132,9 +133,9 @@ bool ParseKeyName(const std::string &text, KeyName *key, std::string *error) {
         return false;
     }
     if (strcasecmp(top.c_str(), "HKLM") != 0 && strcasecmp(top.c_str(), kLocalMachine) != 0) {
-        static const char *const kOthers[] = {"HKCU", "HKEY_CURRENT_USER", "HKCR",
-                                              "HKEY_CLASSES_ROOT", "HKU", "HKEY_USERS", "HKCC",
-                                              "HKEY_CURRENT_CONFIG"};
+        static const char *const kOthers[] = {
+            "HKCU", "HKEY_CURRENT_USER", "HKCR", "HKEY_CLASSES_ROOT",
+            "HKU",  "HKEY_USERS",        "HKCC", "HKEY_CURRENT_CONFIG"};
         for (const char *other : kOthers) {
             if (strcasecmp(top.c_str(), other) == 0) {
                 *error = "invalid key " + text + ": an NT root keeps HKEY_LOCAL_MACHINE only";
@@ -200,9 +201,12 @@ int ParseOptions(Context &context, const std::string &verb, const char *help, co
                 std::string *argument;
             };
             const Flag flags[] = {
-                {"v", &options->v, &options->valueName}, {"ve", &options->ve, nullptr},
-                {"va", &options->va, nullptr},           {"s", &options->s, nullptr},
-                {"f", &options->f, nullptr},             {"t", &options->t, &options->type},
+                {"v", &options->v, &options->valueName},
+                {"ve", &options->ve, nullptr},
+                {"va", &options->va, nullptr},
+                {"s", &options->s, nullptr},
+                {"f", &options->f, nullptr},
+                {"t", &options->t, &options->type},
                 {"d", &options->d, &options->data},
             };
             for (const Flag &flag : flags) {
@@ -286,10 +290,9 @@ DWORD ReadValues(HKEY key, std::vector<Value> *values) {
         for (int round = 0; round < 8 && rc == ERROR_MORE_DATA; ++round) {
             DWORD nameSize = kMaxValueNameSize;
             DWORD dataSize = static_cast<DWORD>(value.data.size());
-            rc = static_cast<DWORD>(RegEnumValueA(key, index, name.data(), &nameSize, nullptr,
-                                                  &value.type,
-                                                  reinterpret_cast<BYTE *>(&value.data[0]),
-                                                  &dataSize));
+            rc = static_cast<DWORD>(
+                RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &value.type,
+                              reinterpret_cast<BYTE *>(&value.data[0]), &dataSize));
             value.data.resize(dataSize);
             if (rc == ERROR_SUCCESS) {
                 value.name.assign(name.data(), nameSize);
@@ -370,8 +373,8 @@ int Query(Context &context, const Options &options) {
         std::vector<std::string> subkeys;
         rc = ReadSubkeys(open.get(), &subkeys);
         if (rc != ERROR_SUCCESS) {
-            return Fail(context, "cannot list the subkeys of " + key.shown + ": " +
-                                     nt::ErrorText(rc));
+            return Fail(context,
+                        "cannot list the subkeys of " + key.shown + ": " + nt::ErrorText(rc));
         }
         if (oneValue) {
             Value value;
@@ -382,7 +385,8 @@ int Query(Context &context, const Options &options) {
                 ++matches;
             } else if (rc == ERROR_FILE_NOT_FOUND && !options.s && options.ve) {
                 // reg's answer for a key whose unnamed value is not set.
-                context.out << "\n" << key.shown << "\n    (Default)    REG_SZ    (value not set)\n";
+                context.out << "\n"
+                            << key.shown << "\n    (Default)    REG_SZ    (value not set)\n";
                 ++matches;
             } else if (rc != ERROR_FILE_NOT_FOUND) {
                 return Fail(context, "cannot read " + Quoted(wanted) + " of " + key.shown + ": " +
@@ -394,8 +398,8 @@ int Query(Context &context, const Options &options) {
             std::vector<Value> values;
             rc = ReadValues(open.get(), &values);
             if (rc != ERROR_SUCCESS) {
-                return Fail(context, "cannot read the values of " + key.shown + ": " +
-                                         nt::ErrorText(rc));
+                return Fail(context,
+                            "cannot read the values of " + key.shown + ": " + nt::ErrorText(rc));
             }
             context.out << "\n" << key.shown << "\n";
             for (const Value &value : values) {
@@ -451,8 +455,8 @@ int Add(Context &context, const Options &options) {
         OpenKey existing;
         if (existing.Open(options.key.path, KEY_QUERY_VALUE) == ERROR_SUCCESS) {
             DWORD size = 0;
-            if (RegQueryValueExA(existing.get(), name.c_str(), nullptr, nullptr, nullptr,
-                                 &size) == ERROR_SUCCESS) {
+            if (RegQueryValueExA(existing.get(), name.c_str(), nullptr, nullptr, nullptr, &size) ==
+                ERROR_SUCCESS) {
                 return Fail(context, Quoted(name) + " already exists in " + options.key.shown +
                                          "; add /f to overwrite it");
             }
@@ -496,8 +500,8 @@ int Delete(Context &context, const Options &options) {
             return Fail(context, Quoted(name) + " does not exist in " + options.key.shown);
         }
         if (rc != ERROR_SUCCESS) {
-            return Fail(context, "cannot read " + Quoted(name) + " of " + options.key.shown +
-                                     ": " + nt::ErrorText(rc));
+            return Fail(context, "cannot read " + Quoted(name) + " of " + options.key.shown + ": " +
+                                     nt::ErrorText(rc));
         }
         if (!options.f) {
             return Fail(context, "not deleting " + Quoted(name) + " of " + options.key.shown +
@@ -510,8 +514,7 @@ int Delete(Context &context, const Options &options) {
         }
     } else if (options.va) {
         if (!options.f) {
-            return Fail(context, "not deleting the values of " + options.key.shown +
-                                     " without /f");
+            return Fail(context, "not deleting the values of " + options.key.shown + " without /f");
         }
         std::vector<Value> values;
         rc = ReadValues(key.get(), &values);

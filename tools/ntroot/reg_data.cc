@@ -170,8 +170,7 @@ bool EncodeData(DWORD type, const std::string &text, std::string *bytes, std::st
 std::string FormatData(DWORD type, const std::string &bytes) {
     switch (type) {
         case REG_SZ:
-        case REG_EXPAND_SZ:
-            return bytes.substr(0, bytes.find('\0'));
+        case REG_EXPAND_SZ: return bytes.substr(0, bytes.find('\0'));
         case REG_MULTI_SZ: {
             std::string text;
             size_t start = 0;
@@ -205,8 +204,7 @@ std::string FormatData(DWORD type, const std::string &bytes) {
             std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(number));
             return text;
         }
-        default:
-            return Hex(bytes);
+        default: return Hex(bytes);
     }
 }
 

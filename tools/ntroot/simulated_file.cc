@@ -35,7 +35,8 @@ std::string NewSimulatedFile(const std::string &name, const std::vector<CounterS
         ": one NDIS statistic a line, its identifier\n"
         "# then its value (decimal, or hexadecimal after 0x); '#' starts a comment.\n"
         "# The agents read this file at every query. Change a counter with\n"
-        "# 'ntroot device sim " + name + " STAT=VALUE', or edit the file.\n";
+        "# 'ntroot device sim " +
+        name + " STAT=VALUE', or edit the file.\n";
     auto valueOf = [&settings](uint32_t identifier) {
         uint64_t value = 0;
         for (const CounterSetting &setting : settings) {

@@ -44,8 +44,8 @@ constexpr size_t kAdapterStatisticCount = 11;
 inline constexpr AdapterStatistic kAdapterStatistics[kAdapterStatisticCount] = {
     {0x01020101, "alignment", 2, "dot3StatsAlignmentErrors", ETHTOOL_A_STATS_ETH_MAC_7_ALIGN_ERR,
      "rx_frame_errors", false},
-    {0x0002020D, "fcs", 3, "dot3StatsFCSErrors", ETHTOOL_A_STATS_ETH_MAC_6_FCS_ERR,
-     "rx_crc_errors", false},
+    {0x0002020D, "fcs", 3, "dot3StatsFCSErrors", ETHTOOL_A_STATS_ETH_MAC_6_FCS_ERR, "rx_crc_errors",
+     false},
     {0x01020102, "single-collisions", 4, "dot3StatsSingleCollisionFrames",
      ETHTOOL_A_STATS_ETH_MAC_3_SINGLE_COL, nullptr, true},
     {0x01020103, "multiple-collisions", 5, "dot3StatsMultipleCollisionFrames",

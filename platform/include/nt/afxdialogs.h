@@ -116,29 +116,28 @@ struct MessageMap {
 //       ON_BN_CLICKED(1010, OnContinue)
 //   END_MESSAGE_MAP()
 // A click with no entry in the class goes to its base class's map.
-#define DECLARE_MESSAGE_MAP()                                      \
-protected:                                                         \
-    static const ::nt::ui::MessageMap *ThisMessageMap();           \
+#define DECLARE_MESSAGE_MAP()                            \
+protected:                                               \
+    static const ::nt::ui::MessageMap *ThisMessageMap(); \
     const ::nt::ui::MessageMap *GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                    \
-    const ::nt::ui::MessageMap *theClass::GetMessageMap() const {                 \
-        return ThisMessageMap();                                                  \
-    }                                                                             \
-    const ::nt::ui::MessageMap *theClass::ThisMessageMap() {                      \
-        using ThisClass = theClass;                                               \
-        using BaseClass = baseClass;                                              \
-        static_assert(sizeof(ThisClass) > 0, "complete class");                   \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                               \
+    const ::nt::ui::MessageMap *theClass::GetMessageMap() const { return ThisMessageMap(); } \
+    const ::nt::ui::MessageMap *theClass::ThisMessageMap() {                                 \
+        using ThisClass = theClass;                                                          \
+        using BaseClass = baseClass;                                                         \
+        static_assert(sizeof(ThisClass) > 0, "complete class");                              \
         static const ::nt::ui::MessageMapEntry entries[] = {
-
-#define ON_BN_CLICKED(id, memberFunction)                                         \
-    {BN_CLICKED, static_cast<UINT>(id),                                           \
+#define ON_BN_CLICKED(id, memberFunction) \
+    {BN_CLICKED, static_cast<UINT>(id),   \
      static_cast<::nt::ui::CommandHandler>(&ThisClass::memberFunction)},
 
-#define END_MESSAGE_MAP()                                                         \
-    {0, 0, nullptr}};                                                             \
-        static const ::nt::ui::MessageMap map = {BaseClass::ThisMessageMap(), entries}; \
-        return &map;                                                              \
+#define END_MESSAGE_MAP()                                                           \
+    { 0, 0, nullptr }                                                               \
+    }                                                                               \
+    ;                                                                               \
+    static const ::nt::ui::MessageMap map = {BaseClass::ThisMessageMap(), entries}; \
+    return &map;                                                                    \
     }
 
 // ---- Classes. -------------------------------------------------------------------

@@ -56,9 +56,9 @@ typedef uint32_t AsnTimeticks;
 typedef uint64_t AsnCounter64;
 
 typedef struct AsnOctetString {
-    BYTE *stream;  /* the string's bytes */
-    UINT length;   /* number of bytes; no terminating NUL is counted */
-    BOOL dynamic;  /* FALSE: the bytes are not the receiver's to release */
+    BYTE *stream; /* the string's bytes */
+    UINT length;  /* number of bytes; no terminating NUL is counted */
+    BOOL dynamic; /* FALSE: the bytes are not the receiver's to release */
 } AsnOctetString;
 
 typedef struct AsnObjectIdentifier {

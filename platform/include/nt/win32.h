@@ -130,7 +130,6 @@ NTAPI BOOL ReportEventA(HANDLE eventSource, WORD type, WORD category, DWORD even
                         WORD numStrings, DWORD rawDataSize, LPCSTR *strings, LPVOID rawData);
 NTAPI BOOL DeregisterEventSource(HANDLE eventSource);
 
-
 /* ---- Registry. -------------------------------------------------------------
  * HKEY_LOCAL_MACHINE lives in the NT root's registry.db (SQLite, WAL,
  * synchronous=FULL, a busy timeout; every write is one BEGIN IMMEDIATE
@@ -191,13 +190,13 @@ typedef struct FILETIME {
 } FILETIME, *PFILETIME;
 
 NTAPI LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
-NTAPI LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
-                           DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
-                           PHKEY result, LPDWORD disposition);
-NTAPI LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
-                          const BYTE *data, DWORD size);
-NTAPI LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
-                            BYTE *data, LPDWORD size);
+NTAPI LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                           REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                           LPDWORD disposition);
+NTAPI LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE *data,
+                          DWORD size);
+NTAPI LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, BYTE *data,
+                            LPDWORD size);
 NTAPI LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize,
                          LPDWORD reserved, LPDWORD type, BYTE *data, LPDWORD dataSize);
 NTAPI LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
