@@ -4,7 +4,8 @@
 #                             missing, builds the plain and the sanitizer
 #                             (ASan + UBSan) builds and runs the whole suite
 #                             in each; then builds the fuzz targets with
-#                             Clang's libFuzzer and runs each briefly.
+#                             Clang's libFuzzer and runs each briefly; and
+#                             checks every C and C++ file's format.
 #   scripts/test.sh --quick   the quick tier while working: builds only the
 #                             plain build (build/) and runs the tests labelled
 #                             "quick" (ctest -L quick), in a minute or two.
@@ -17,7 +18,7 @@ case "${1:-}" in
     scripts/build.sh build
     exec ctest --test-dir build -L quick --output-on-failure --timeout 300 -j 2 ;;
   -h|--help)
-    sed -n '2,10s/^# \{0,1\}//p' "$0"
+    sed -n '2,11s/^# \{0,1\}//p' "$0"
     exit 0 ;;
   *)
     echo "usage: scripts/test.sh [--quick]" >&2
@@ -25,13 +26,15 @@ case "${1:-}" in
 esac
 
 scripts/deps.sh
+status=0
+echo "== format (.clang-format)"
+scripts/check-format.sh || status=1
 scripts/build.sh build
 scripts/build.sh build-asan -DSANITIZE=ON -DBUILD_BENCHMARKS=OFF
 scripts/build-fuzz.sh build-fuzz
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-status=0
 for dir in build build-asan; do
   echo "== ctest in $dir"
   ctest --test-dir "$dir" --output-on-failure --timeout 600 -j 2 || status=1
