@@ -457,18 +457,28 @@ DWORD ParseStatsReply(const uint8_t *data, size_t size, EthMacValues *values) {
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+// The map form of the counters, for callers outside the read path.
+EthMacCounters ToCounters(const EthMacValues &values) {
+    EthMacCounters counters;
+    for (unsigned i = 0; i < EthMacValues::Slots; ++i) {
+        if (values.Has(i)) {
+            counters[static_cast<uint16_t>(i)] = values.value[i];
+        }
+    }
+    return counters;
+}
+
+}  // namespace
+
 DWORD ParseStatsReply(const uint8_t *data, size_t size, EthMacCounters *counters) {
     EthMacValues values;
     const DWORD answer = ParseStatsReply(data, size, &values);
     if (answer != ERROR_SUCCESS) {
         return answer;
     }
-    counters->clear();
-    for (unsigned i = 0; i < EthMacValues::Slots; ++i) {
-        if (values.Has(i)) {
-            (*counters)[static_cast<uint16_t>(i)] = values.value[i];
-        }
-    }
+    *counters = ToCounters(values);
     return ERROR_SUCCESS;
 }
 
@@ -497,12 +507,7 @@ DWORD QueryEthMacCounters(const std::string &ifname, EthMacCounters *counters) {
     if (answer != ERROR_SUCCESS) {
         return answer;
     }
-    counters->clear();
-    for (unsigned i = 0; i < EthMacValues::Slots; ++i) {
-        if (values.Has(i)) {
-            (*counters)[static_cast<uint16_t>(i)] = values.value[i];
-        }
-    }
+    *counters = ToCounters(values);
     return ERROR_SUCCESS;
 }
 
